@@ -1,0 +1,34 @@
+#include "failure/failure_check.h"
+
+#include <new>
+#include <string>
+
+#include "failure/failure_hooks.h"
+#include "failure/message_table.h"
+#include "textio/pending_io_error.h"
+
+namespace mlfsort {
+
+EInOutError BuildIoFailure(std::int32_t code) {
+  const std::string* message = FailureHooks::IoMessage(code);
+  if (message != nullptr) return EInOutError(*message, code);
+  return EInOutError(FormatMessage(MessageId::kIoErrorFallback, code), code);
+}
+
+// Never inlined: its return address is the failure address, which must be
+// distinct for every call site.
+[[gnu::noinline]] void CheckIo() {
+  if (PendingIoError() == 0) return;
+  const void* address = __builtin_return_address(0);
+  const std::int32_t code = TakePendingIoError();
+  if (!FailureHooks::Installed()) throw RuntimeError{code, address};
+  try {
+    EInOutError failure = BuildIoFailure(code);
+    failure.set_address(address);
+    throw failure;
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory(address);
+  }
+}
+
+}  // namespace mlfsort

@@ -1,0 +1,40 @@
+// The failure reporting module's process-wide state. While the hooks are
+// installed, a failure check that finds a code raises an EInOutError, a
+// failed allocation raises the out-of-memory failure, and every raised
+// failure ends in the failure report. Outside that span the same events end
+// the process with a runtime error instead.
+
+#ifndef MLFSORT_FAILURE_FAILURE_HOOKS_H_
+#define MLFSORT_FAILURE_FAILURE_HOOKS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "failure/exceptions.h"
+
+namespace mlfsort {
+
+class FailureHooks {
+ public:
+  // Loads the messages of the I/O message table and "Out of memory", makes
+  // the one out-of-memory failure object, then installs the hooks. Throws
+  // std::bad_alloc when memory runs out before the hooks are in place.
+  static void Install();
+
+  // Removes the hooks and releases the out-of-memory failure object.
+  static void Remove();
+
+  static bool Installed();
+
+  // The out-of-memory failure made by Install, or nullptr outside the span.
+  static const EOutOfMemory* OutOfMemory();
+
+  // The message for an I/O failure with `code`, as loaded by Install: the
+  // table's message, or nullptr when the code is not in the table (the
+  // caller then words it "I/O error <code>").
+  static const std::string* IoMessage(std::int32_t code);
+};
+
+}  // namespace mlfsort
+
+#endif  // MLFSORT_FAILURE_FAILURE_HOOKS_H_

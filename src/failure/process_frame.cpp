@@ -1,0 +1,102 @@
+#include "failure/process_frame.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "failure/exceptions.h"
+#include "failure/failure_check.h"
+#include "failure/failure_hooks.h"
+#include "failure/failure_report.h"
+
+namespace mlfsort {
+namespace {
+
+constexpr std::int32_t kRuntimeErrorFailure = 217;
+constexpr std::int32_t kRuntimeErrorOutOfMemory = 203;
+
+void StartCore(Process& process) {
+  process.exit_status = 0;
+  process.streams.Name();
+}
+
+// No failure check follows these closes: a failure of them is ignored, and
+// never starts a second report.
+void StopCore(Process& process) { process.streams.Close(); }
+
+void StartFailureReporting(Process&) { FailureHooks::Install(); }
+
+void StopFailureReporting(Process&) { FailureHooks::Remove(); }
+
+constexpr Module kSystemModules[] = {
+    {"core", &StartCore, &StopCore},
+    {"failure reporting", &StartFailureReporting, &StopFailureReporting},
+    {"mlfsort", nullptr, nullptr},
+};
+
+// Runs one step of the process, turning memory exhaustion anywhere in it
+// into the out-of-memory failure (or, outside the failure hooks, runtime
+// error 203). Never inlined: its return address is the failure address.
+[[gnu::noinline]] void RunStep(void (*step)(Process&), Process& process) {
+  try {
+    step(process);
+  } catch (const std::bad_alloc&) {
+    const void* address = __builtin_return_address(0);
+    if (FailureHooks::Installed()) RaiseOutOfMemory(address);
+    throw RuntimeError{kRuntimeErrorOutOfMemory, address};
+  } catch (const std::length_error&) {
+    // A text that would outgrow its size limit is memory that cannot be had.
+    const void* address = __builtin_return_address(0);
+    if (FailureHooks::Installed()) RaiseOutOfMemory(address);
+    throw RuntimeError{kRuntimeErrorOutOfMemory, address};
+  }
+}
+
+void EndWithFailureReport(Process& process, const Exception& failure) {
+  WriteFailureReport(process.platform, failure, process.streams.output);
+  process.exit_status = 1;
+}
+
+void EndWithRuntimeError(Process& process, std::int32_t number,
+                         const void* address) {
+  WriteRuntimeError(process.platform, number, address, process.streams.output);
+  process.exit_status = number;
+}
+
+}  // namespace
+
+std::span<const Module> SystemModules() { return kSystemModules; }
+
+int RunProcess(Platform& platform, std::span<const Module> modules,
+               RunFunction run) {
+  Process process(platform);
+  process.console = true;
+  std::size_t started = 0;
+  try {
+    for (const Module& module : modules) {
+      ++started;
+      if (module.start != nullptr) RunStep(module.start, process);
+    }
+    RunStep(run, process);
+  } catch (const Exception& failure) {
+    if (FailureHooks::Installed()) {
+      EndWithFailureReport(process, failure);
+    } else {
+      EndWithRuntimeError(process, kRuntimeErrorFailure, failure.address());
+    }
+  } catch (const RuntimeError& error) {
+    EndWithRuntimeError(process, error.number, error.address);
+  } catch (...) {
+    // No part of mlfsort throws anything else; should a library do so, the
+    // process still ends in order rather than aborting.
+    EndWithRuntimeError(process, kRuntimeErrorFailure, nullptr);
+  }
+  while (started > 0) {
+    --started;
+    const Module& module = modules[started];
+    if (module.stop != nullptr) module.stop(process);
+  }
+  platform.ExitProcess(process.exit_status);
+  return process.exit_status;
+}
+
+}  // namespace mlfsort

@@ -1,0 +1,58 @@
+// The frame around a run: the start sequence, the one shutdown by which
+// every run ends, and the exit status.
+//
+// Modules start in order and stop in reverse; a module counts as started
+// just before its start step, so one whose start step fails is stopped too.
+// While the failure hooks are installed (from the failure reporting
+// module's start step to its stop step) every failure ends in the failure
+// report and exit status 1; outside that span, in the runtime error message
+// with the error number as exit status. Shutdown closes standard input and
+// then standard output, which writes out everything it buffers, the failure
+// report included.
+
+#ifndef MLFSORT_FAILURE_PROCESS_FRAME_H_
+#define MLFSORT_FAILURE_PROCESS_FRAME_H_
+
+#include <span>
+
+#include "platform/platform.h"
+#include "textio/standard_streams.h"
+
+namespace mlfsort {
+
+// What the frame keeps for the whole process.
+struct Process {
+  explicit Process(Platform& platform) : platform(platform), streams(platform) {}
+
+  Platform& platform;
+  // Set first thing; failure reports then go to standard output.
+  bool console = false;
+  int exit_status = 0;
+  StandardStreams streams;
+};
+
+// One module of the program. Steps may be missing (nullptr). Stop steps
+// never throw.
+struct Module {
+  const char* name;
+  void (*start)(Process& process);
+  void (*stop)(Process& process);
+};
+
+// The program's modules in start order: the core module (exit status and
+// standard streams), the failure reporting module (failure hooks), the
+// program's own module.
+std::span<const Module> SystemModules();
+
+using RunFunction = void (*)(Process& process);
+
+// Sets the console flag, starts `modules`, calls `run`, and shuts down:
+// stops the started modules in reverse, then hands the exit status to
+// Platform::ExitProcess (0 after a normal run, 1 after a failure report).
+// Returns that status where ExitProcess returns (the in-memory platform).
+int RunProcess(Platform& platform, std::span<const Module> modules,
+               RunFunction run);
+
+}  // namespace mlfsort
+
+#endif  // MLFSORT_FAILURE_PROCESS_FRAME_H_

@@ -1,0 +1,11 @@
+// mlfsort: writes a sorted copy of a master label file beside it.
+
+#include "failure/process_frame.h"
+#include "platform/platform.h"
+#include "sorter/sort_run.h"
+
+int main(int argc, char** argv) {
+  mlfsort::Platform& platform = mlfsort::SystemPlatform(argc, argv);
+  return mlfsort::RunProcess(platform, mlfsort::SystemModules(),
+                             &mlfsort::RunSort);
+}

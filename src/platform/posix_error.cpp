@@ -1,0 +1,74 @@
+#include "platform/posix_error.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace mlfsort {
+namespace {
+
+struct ErrnoCode {
+  int errno_value;
+  std::uint32_t code;
+};
+
+// Every errno with a platform counterpart. ENOENT is missing on purpose: it
+// needs the path (see PlatformErrorFromErrno). Anything not listed becomes
+// kUnmappedErrnoBase + errno, outside the codes the failure report words.
+constexpr std::array kErrnoCodes = {
+    ErrnoCode{ENOTDIR, platform_error::kPathNotFound},
+    ErrnoCode{EACCES, platform_error::kAccessDenied},
+    ErrnoCode{EPERM, platform_error::kAccessDenied},
+    ErrnoCode{EROFS, platform_error::kAccessDenied},
+    ErrnoCode{EISDIR, platform_error::kAccessDenied},
+    ErrnoCode{EMFILE, platform_error::kTooManyOpenFiles},
+    ErrnoCode{ENFILE, platform_error::kTooManyOpenFiles},
+    // A lock that another open holds (flock with LOCK_NB). EAGAIN is the
+    // same value; reads and writes wait instead of failing with it.
+    ErrnoCode{EWOULDBLOCK, platform_error::kSharingViolation},
+    ErrnoCode{ENAMETOOLONG, platform_error::kFilenameTooLong},
+    ErrnoCode{ENOSPC, platform_error::kDiskFull},
+    ErrnoCode{EDQUOT, platform_error::kDiskFull},
+    ErrnoCode{EPIPE, platform_error::kNoData},
+    ErrnoCode{EBADF, platform_error::kInvalidHandle},
+    ErrnoCode{EIO, platform_error::kIoDevice},
+    ErrnoCode{EINVAL, platform_error::kInvalidParameter},
+};
+
+// Tells a missing file from a missing directory: the original platform
+// reports the two apart, POSIX only says ENOENT. The directory part is
+// copied into a fixed buffer because this runs on failure paths.
+bool DirectoryPartExists(const char* path) {
+  const char* last_slash = std::strrchr(path, '/');
+  if (last_slash == nullptr) return true;  // the working directory
+  std::array<char, 4096> directory;
+  // "/name" lies in the root directory, which the slash alone names.
+  const std::size_t length =
+      last_slash == path ? 1 : static_cast<std::size_t>(last_slash - path);
+  if (length >= directory.size()) return false;
+  std::memcpy(directory.data(), path, length);
+  directory[length] = '\0';
+  struct stat status;
+  return ::stat(directory.data(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+}  // namespace
+
+std::uint32_t PlatformErrorFromErrno(int errno_value,
+                                     const char* path_or_null) {
+  if (errno_value == ENOENT) {
+    return path_or_null == nullptr || DirectoryPartExists(path_or_null)
+               ? platform_error::kFileNotFound
+               : platform_error::kPathNotFound;
+  }
+  for (const ErrnoCode& entry : kErrnoCodes) {
+    if (entry.errno_value == errno_value) return entry.code;
+  }
+  return kUnmappedErrnoBase + static_cast<std::uint32_t>(errno_value);
+}
+
+}  // namespace mlfsort

@@ -1,0 +1,391 @@
+#include "platform/posix_platform.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <new>
+
+#include "platform/posix_error.h"
+
+namespace mlfsort {
+namespace {
+
+constexpr std::size_t kMaxNameBytes = 4095;
+
+template <typename SystemCall>
+auto RetryOnInterrupt(SystemCall call) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result == -1 && errno == EINTR);
+  return result;
+}
+
+// A descriptor inherited in non-blocking mode answers EAGAIN where the tool
+// expects a blocking one to wait; the wait happens here instead.
+bool WaitUntilReady(int descriptor, short events) {
+  pollfd watched{descriptor, events, 0};
+  return RetryOnInterrupt([&] { return ::poll(&watched, 1, -1); }) != -1;
+}
+
+// One read(); -1 with errno on failure.
+ssize_t ReadOnce(int descriptor, void* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t got =
+        RetryOnInterrupt([&] { return ::read(descriptor, buffer, size); });
+    if (got != -1 || errno != EAGAIN) return got;
+    if (!WaitUntilReady(descriptor, POLLIN)) return -1;
+  }
+}
+
+// false with errno on failure. Pipes and sockets may take fewer bytes than
+// offered; the rest is offered again.
+bool WriteAll(int descriptor, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put =
+        RetryOnInterrupt([&] { return ::write(descriptor, bytes, size); });
+    if (put == -1) {
+      if (errno != EAGAIN || !WaitUntilReady(descriptor, POLLOUT)) {
+        return false;
+      }
+      continue;
+    }
+    bytes += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// Opens `name` and takes the flock `lock` without waiting; the descriptor,
+// or -1 with errno. A lock already held elsewhere gives EWOULDBLOCK, so the
+// file is neither read nor changed by this open.
+int OpenLocked(const char* name, int access, int lock, struct stat* status) {
+  const int descriptor = RetryOnInterrupt(
+      [&] { return ::open(name, access | O_CLOEXEC | O_NOCTTY, 0666); });
+  if (descriptor == -1) return -1;
+  int failure = 0;
+  if (descriptor >= PosixPlatform::kTrackedHandles) {
+    failure = EMFILE;
+  } else if (::fstat(descriptor, status) == -1) {
+    failure = errno;
+  } else if (S_ISDIR(status->st_mode)) {
+    // open(O_RDONLY) succeeds on a directory; the original platform refuses.
+    failure = EISDIR;
+  } else if (RetryOnInterrupt(
+                 [&] { return ::flock(descriptor, lock | LOCK_NB); }) == -1) {
+    failure = errno;
+  }
+  if (failure == 0) return descriptor;
+  ::close(descriptor);
+  errno = failure;
+  return -1;
+}
+
+bool IsTrackedHandle(Handle handle) {
+  return handle >= 0 && handle < PosixPlatform::kTrackedHandles;
+}
+
+// Allocation failure leaves the block empty and the handle unbatched, which
+// is slower but still correct.
+bool HasBlock(std::unique_ptr<char[]>& block) {
+  if (!block) block.reset(new (std::nothrow) char[PosixPlatform::kBlockBytes]);
+  return block != nullptr;
+}
+
+void CopyFileName(const char* path, CodeLocation* where) {
+  const char* last_slash = std::strrchr(path, '/');
+  const char* file_name = last_slash == nullptr ? path : last_slash + 1;
+  const std::size_t length =
+      std::min(std::strlen(file_name), std::size(where->module_name) - 1);
+  std::memcpy(where->module_name, file_name, length);
+  where->module_name[length] = '\0';
+}
+
+}  // namespace
+
+PosixPlatform::PosixPlatform(int argc, char** argv)
+    : argc_(argc), argv_(argv) {}
+
+std::size_t PosixPlatform::MaxNameBytes() const { return kMaxNameBytes; }
+
+Handle PosixPlatform::OpenForReading(const char* name) {
+  struct stat status;
+  const int descriptor = OpenLocked(name, O_RDONLY, LOCK_SH, &status);
+  if (descriptor == -1) {
+    Fail(errno, name);
+    return kInvalidHandle;
+  }
+  handles_[descriptor] = HandleState{};
+  return descriptor;
+}
+
+Handle PosixPlatform::CreateForWriting(const char* name) {
+  struct stat status;
+  const int descriptor = OpenLocked(name, O_WRONLY | O_CREAT, LOCK_EX, &status);
+  if (descriptor == -1) {
+    Fail(errno, name);
+    return kInvalidHandle;
+  }
+  // Emptied only now that the lock is held. Devices, FIFOs and terminals
+  // have no length to cut and refuse ftruncate.
+  if (S_ISREG(status.st_mode) &&
+      RetryOnInterrupt([&] { return ::ftruncate(descriptor, 0); }) == -1) {
+    const int failure = errno;
+    ::close(descriptor);
+    Fail(failure, name);
+    return kInvalidHandle;
+  }
+  handles_[descriptor] = HandleState{};
+  return descriptor;
+}
+
+Handle PosixPlatform::GetStdHandle(StandardHandle which) {
+  const int descriptor =
+      which == StandardHandle::kInput ? STDIN_FILENO : STDOUT_FILENO;
+  if (::fcntl(descriptor, F_GETFD) == -1) {
+    Fail(errno);
+    return kInvalidHandle;
+  }
+  return descriptor;
+}
+
+FileType PosixPlatform::GetFileType(Handle handle) {
+  struct stat status;
+  if (!IsTrackedHandle(handle)) {
+    Fail(EBADF);
+    return FileType::kUnknown;
+  }
+  if (::fstat(static_cast<int>(handle), &status) == -1) {
+    Fail(errno);
+    return FileType::kUnknown;
+  }
+  if (S_ISCHR(status.st_mode)) return FileType::kCharacter;
+  if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) {
+    return FileType::kPipe;
+  }
+  return FileType::kDisk;
+}
+
+bool PosixPlatform::ReadFile(Handle handle, void* buffer, std::uint32_t size,
+                             std::uint32_t* bytes_read) {
+  *bytes_read = 0;
+  HandleState* state = ProbedState(handle);
+  if (state == nullptr) return false;
+  if (size == 0) return true;
+  const int descriptor = static_cast<int>(handle);
+  char* destination = static_cast<char*>(buffer);
+  if (state->is_terminal) {
+    return ReadFromTerminal(descriptor, *state, destination, size, bytes_read);
+  }
+  if (state->transfer == HandleState::Transfer::kBatched &&
+      HasBlock(state->read_ahead)) {
+    return ReadAhead(descriptor, *state, destination, size, bytes_read);
+  }
+  const ssize_t got = ReadOnce(descriptor, destination, size);
+  if (got == -1) return Fail(errno);
+  *bytes_read = static_cast<std::uint32_t>(got);
+  return true;
+}
+
+bool PosixPlatform::WriteFile(Handle handle, const void* buffer,
+                              std::uint32_t size,
+                              std::uint32_t* bytes_written) {
+  *bytes_written = 0;
+  HandleState* state = ProbedState(handle);
+  if (state == nullptr) return false;
+  const int descriptor = static_cast<int>(handle);
+  const char* bytes = static_cast<const char*>(buffer);
+  if (state->transfer == HandleState::Transfer::kBatched &&
+      HasBlock(state->gathered)) {
+    if (!Gather(descriptor, *state, bytes, size)) return false;
+  } else if (!WriteAll(descriptor, bytes, size)) {
+    return Fail(errno);
+  }
+  *bytes_written = size;
+  return true;
+}
+
+bool PosixPlatform::CloseHandle(Handle handle) {
+  if (!IsTrackedHandle(handle)) return Fail(EBADF);
+  const int descriptor = static_cast<int>(handle);
+  const bool flushed = FlushGathered(descriptor, handles_[descriptor]);
+  handles_[descriptor] = HandleState{};
+  // Linux frees the descriptor even when close() fails, so it is never
+  // retried; a failed flush is the failure worth reporting.
+  if (::close(descriptor) == -1 && flushed) return Fail(errno);
+  return flushed;
+}
+
+std::uint32_t PosixPlatform::GetLastError() { return last_error_; }
+
+ProcessArguments PosixPlatform::GetCommandLine() {
+  ProcessArguments arguments;
+  arguments.is_split = true;
+  for (int index = 0; index < argc_; ++index) {
+    arguments.split.emplace_back(argv_[index]);
+  }
+  return arguments;
+}
+
+const KeyOrder* PosixPlatform::NativeKeyOrder() { return nullptr; }
+
+bool PosixPlatform::LocateCode(const void* code, CodeLocation* where) {
+  *where = CodeLocation{};
+  Dl_info info;
+  link_map* module = nullptr;
+  if (::dladdr1(code, &info, reinterpret_cast<void**>(&module),
+                RTLD_DL_LINKMAP) == 0) {
+    return false;
+  }
+  where->module_base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  // For the main program dli_fname is whatever it was started as (often a
+  // relative argv[0]); its link map entry is the one without a name.
+  const char* path = info.dli_fname;
+  char executable_path[4096];
+  if (module != nullptr && module->l_name[0] == '\0') {
+    const ssize_t length = ::readlink("/proc/self/exe", executable_path,
+                                      sizeof executable_path - 1);
+    if (length > 0) {
+      executable_path[length] = '\0';
+      path = executable_path;
+    }
+  }
+  CopyFileName(path, where);
+  return true;
+}
+
+void PosixPlatform::ExitProcess(int status) {
+  for (int descriptor = 0; descriptor < kTrackedHandles; ++descriptor) {
+    // The process ends either way; a failure here has nowhere to go.
+    FlushGathered(descriptor, handles_[descriptor]);
+  }
+  // std::exit rather than _Exit, so that leak checks still run.
+  std::exit(status);
+}
+
+PosixPlatform::HandleState* PosixPlatform::ProbedState(Handle handle) {
+  if (!IsTrackedHandle(handle)) {
+    Fail(EBADF);
+    return nullptr;
+  }
+  const int descriptor = static_cast<int>(handle);
+  HandleState& state = handles_[descriptor];
+  if (state.transfer == HandleState::Transfer::kNotProbed) {
+    struct stat status;
+    if (::fstat(descriptor, &status) == -1) {
+      Fail(errno);
+      return nullptr;
+    }
+    // A prompt on a terminal must show at once, so character devices go
+    // straight to the kernel.
+    const bool is_character_device = S_ISCHR(status.st_mode);
+    state.transfer = is_character_device ? HandleState::Transfer::kDirect
+                                         : HandleState::Transfer::kBatched;
+    state.is_terminal = is_character_device && ::isatty(descriptor) == 1;
+  }
+  return &state;
+}
+
+// A terminal delivers LF for Enter where the original console delivers CR
+// LF, and the tool ends lines only at CR. Asking the terminal for at most
+// half of `size` leaves room for a CR before every LF; only a one-byte read
+// can meet an LF without that room, and then the LF waits for the next read.
+bool PosixPlatform::ReadFromTerminal(int descriptor, HandleState& state,
+                                     char* buffer, std::uint32_t size,
+                                     std::uint32_t* bytes_read) {
+  if (state.owes_line_feed) {
+    state.owes_line_feed = false;
+    buffer[0] = '\n';
+    *bytes_read = 1;
+    return true;
+  }
+  const ssize_t got = ReadOnce(descriptor, buffer, size > 1 ? size / 2 : 1);
+  if (got == -1) return Fail(errno);
+  const auto delivered = static_cast<std::uint32_t>(got);
+  const auto expanded = delivered + static_cast<std::uint32_t>(std::count(
+                                        buffer, buffer + delivered, '\n'));
+  if (expanded > size) {
+    buffer[0] = '\r';
+    state.owes_line_feed = true;
+    *bytes_read = 1;
+    return true;
+  }
+  // Widened from the back, so every byte is moved before it is overwritten.
+  std::uint32_t to = expanded;
+  for (std::uint32_t from = delivered; from-- > 0;) {
+    const char byte = buffer[from];
+    buffer[--to] = byte;
+    if (byte == '\n') buffer[--to] = '\r';
+  }
+  *bytes_read = expanded;
+  return true;
+}
+
+// One read() of a whole block, handed out over as many calls as it lasts;
+// a call returns as soon as the kernel had some bytes, as an unbatched one
+// would.
+bool PosixPlatform::ReadAhead(int descriptor, HandleState& state, char* buffer,
+                              std::uint32_t size, std::uint32_t* bytes_read) {
+  if (state.read_ahead_begin == state.read_ahead_end) {
+    const ssize_t got =
+        ReadOnce(descriptor, state.read_ahead.get(), kBlockBytes);
+    if (got == -1) return Fail(errno);
+    state.read_ahead_begin = 0;
+    state.read_ahead_end = static_cast<std::uint32_t>(got);
+  }
+  const std::uint32_t handed =
+      std::min(size, state.read_ahead_end - state.read_ahead_begin);
+  std::memcpy(buffer, state.read_ahead.get() + state.read_ahead_begin, handed);
+  state.read_ahead_begin += handed;
+  *bytes_read = handed;
+  return true;
+}
+
+bool PosixPlatform::Gather(int descriptor, HandleState& state,
+                           const char* bytes, std::uint32_t size) {
+  while (size > 0) {
+    const std::uint32_t taken =
+        std::min(size, kBlockBytes - state.gathered_bytes);
+    std::memcpy(state.gathered.get() + state.gathered_bytes, bytes, taken);
+    state.gathered_bytes += taken;
+    bytes += taken;
+    size -= taken;
+    if (state.gathered_bytes == kBlockBytes &&
+        !FlushGathered(descriptor, state)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool PosixPlatform::FlushGathered(int descriptor, HandleState& state) {
+  const std::uint32_t count = state.gathered_bytes;
+  state.gathered_bytes = 0;
+  return WriteAll(descriptor, state.gathered.get(), count) || Fail(errno);
+}
+
+bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {
+  last_error_ = PlatformErrorFromErrno(errno_value, path_or_null);
+  return false;
+}
+
+Platform& SystemPlatform(int argc, char** argv) {
+  // Writing to a pipe whose reader has gone then fails with 232 instead of
+  // ending the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  static PosixPlatform platform(argc, argv);
+  return platform;
+}
+
+}  // namespace mlfsort

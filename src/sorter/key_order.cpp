@@ -1,0 +1,179 @@
+#include "sorter/key_order.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace mlfsort {
+namespace {
+
+using ByteTable = std::array<std::uint8_t, 256>;
+
+// First-level weights 1, 2, 3, ... in this order; the letters also give
+// their upper-case forms the same weight, and 128-255 follow by value.
+constexpr std::string_view kWeightedAsciiInOrder =
+    " \t\n\v\f\r"
+    "!\"#$%&()*,./:;?@[\\]^_`{|}~"
+    "+<=>"
+    "0123456789"
+    "abcdefghijklmnopqrstuvwxyz";
+
+// 0 for a tie-breaker byte; weight 0 is what Summary uses for "no more".
+constexpr ByteTable MakePrimaryWeights() {
+  ByteTable weights{};
+  unsigned next_weight = 1;
+  for (char ascii : kWeightedAsciiInOrder) {
+    const auto byte = static_cast<unsigned char>(ascii);
+    weights[byte] = static_cast<std::uint8_t>(next_weight);
+    if (byte >= 'a' && byte <= 'z') {
+      weights[byte - 'a' + 'A'] = static_cast<std::uint8_t>(next_weight);
+    }
+    ++next_weight;
+  }
+  for (unsigned byte = 128; byte < 256; ++byte) {
+    weights[byte] = static_cast<std::uint8_t>(next_weight++);
+  }
+  return weights;
+}
+
+// 1, 2, 3, ... for the tie-breaker bytes in their order; 0 for the others.
+constexpr ByteTable MakeTieBreakerRanks() {
+  ByteTable ranks{};
+  unsigned next_rank = 1;
+  const auto rank = [&ranks, &next_rank](unsigned byte) {
+    ranks[byte] = static_cast<std::uint8_t>(next_rank++);
+  };
+  for (unsigned byte = 0; byte <= 8; ++byte) rank(byte);
+  for (unsigned byte = 14; byte <= 31; ++byte) rank(byte);
+  rank(127);
+  rank('\'');
+  rank('-');
+  return ranks;
+}
+
+constexpr ByteTable kPrimaryWeight = MakePrimaryWeights();
+constexpr ByteTable kTieBreakerRank = MakeTieBreakerRanks();
+
+// Every byte must be either weighted or a tie-breaker, never both or neither;
+// a byte in neither table would be silently invisible to the order.
+constexpr bool EveryByteInExactlyOneLevel() {
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    if ((kPrimaryWeight[byte] == 0) == (kTieBreakerRank[byte] == 0)) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(EveryByteInExactlyOneLevel());
+static_assert(kWeightedAsciiInOrder.size() + 128 <= 255,
+              "a first-level weight must fit in one byte of a summary");
+
+inline unsigned char ByteAt(std::string_view key, std::size_t pos) {
+  return static_cast<unsigned char>(key[pos]);
+}
+
+// Length of the leading run of positions where the keys hold the same byte,
+// or two weighted bytes of equal weight (a letter in either case). Such
+// positions add equal weights to both first-level sequences and equal pairs,
+// or none, to both tie-breaker lists, so neither level is decided there.
+// Identical bytes are skipped eight at a time first: keys in one file
+// typically share long path prefixes.
+std::size_t EquivalentPrefixLength(std::string_view a, std::string_view b) {
+  const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
+  std::size_t pos = 0;
+  while (pos + sizeof(std::uint64_t) <= limit) {
+    std::uint64_t a_chunk;
+    std::uint64_t b_chunk;
+    std::memcpy(&a_chunk, a.data() + pos, sizeof a_chunk);
+    std::memcpy(&b_chunk, b.data() + pos, sizeof b_chunk);
+    if (a_chunk != b_chunk) break;
+    pos += sizeof(std::uint64_t);
+  }
+  for (; pos < limit; ++pos) {
+    if (a[pos] == b[pos]) continue;
+    const unsigned a_weight = kPrimaryWeight[ByteAt(a, pos)];
+    if (a_weight == 0 || a_weight != kPrimaryWeight[ByteAt(b, pos)]) break;
+  }
+  return pos;
+}
+
+// The weight of the first weighted byte at or after *pos, moving *pos past
+// it; 0 when the key has no weighted byte left.
+inline unsigned NextPrimaryWeight(std::string_view key, std::size_t* pos) {
+  while (*pos < key.size()) {
+    const unsigned weight = kPrimaryWeight[ByteAt(key, (*pos)++)];
+    if (weight != 0) return weight;
+  }
+  return 0;
+}
+
+int ComparePrimary(std::string_view a, std::string_view b, std::size_t start) {
+  std::size_t a_pos = start;
+  std::size_t b_pos = start;
+  while (true) {
+    const unsigned a_weight = NextPrimaryWeight(a, &a_pos);
+    const unsigned b_weight = NextPrimaryWeight(b, &b_pos);
+    // A key that has run out has weight 0, so it sorts first.
+    if (a_weight != b_weight) return a_weight < b_weight ? -1 : 1;
+    if (a_weight == 0) return 0;
+  }
+}
+
+inline std::size_t NextTieBreaker(std::string_view key, std::size_t pos) {
+  while (pos < key.size() && kTieBreakerRank[ByteAt(key, pos)] == 0) ++pos;
+  return pos;
+}
+
+// Positions are those in the whole keys; the walks may start at any offset
+// before which both keys have the same tie-breaker pairs.
+int CompareTieBreakers(std::string_view a, std::string_view b,
+                       std::size_t start) {
+  std::size_t a_pos = start;
+  std::size_t b_pos = start;
+  while (true) {
+    a_pos = NextTieBreaker(a, a_pos);
+    b_pos = NextTieBreaker(b, b_pos);
+    const bool a_done = a_pos == a.size();
+    const bool b_done = b_pos == b.size();
+    if (a_done || b_done) return static_cast<int>(b_done) - a_done;
+    if (a_pos != b_pos) return a_pos > b_pos ? -1 : 1;
+    const unsigned a_rank = kTieBreakerRank[ByteAt(a, a_pos)];
+    const unsigned b_rank = kTieBreakerRank[ByteAt(b, b_pos)];
+    if (a_rank != b_rank) return a_rank < b_rank ? -1 : 1;
+    ++a_pos;
+    ++b_pos;
+  }
+}
+
+}  // namespace
+
+int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
+  const std::size_t start = EquivalentPrefixLength(a, b);
+  if (start == a.size() && start == b.size()) return 0;
+  const int primary = ComparePrimary(a, b, start);
+  if (primary != 0) return primary;
+  return CompareTieBreakers(a, b, start);
+}
+
+std::uint64_t PortableKeyOrder::Summary(std::string_view key) const {
+  std::uint64_t summary = 0;
+  int shift = 56;
+  for (char byte : key) {
+    const std::uint64_t weight =
+        kPrimaryWeight[static_cast<unsigned char>(byte)];
+    if (weight == 0) continue;
+    summary |= weight << shift;
+    if (shift == 0) break;
+    shift -= 8;
+  }
+  return summary;
+}
+
+const PortableKeyOrder& PortableKeyOrder::Instance() {
+  static const PortableKeyOrder instance;
+  return instance;
+}
+
+}  // namespace mlfsort

@@ -1,0 +1,54 @@
+// The order of sort keys: case-blind, with hyphen, apostrophe and control
+// bytes deciding only between keys that are otherwise equal.
+
+#ifndef MLFSORT_SORTER_KEY_ORDER_H_
+#define MLFSORT_SORTER_KEY_ORDER_H_
+
+#include <cstdint>
+#include <string_view>
+
+namespace mlfsort {
+
+// A three-way order on keys that is a strict weak ordering. Keys that compare
+// equal are duplicates for the sorted key index.
+class KeyOrder {
+ public:
+  virtual ~KeyOrder() = default;
+
+  // Negative when a sorts before b, 0 when they are equal, positive after.
+  // Both keys take part whole, zero bytes included.
+  virtual int Compare(std::string_view a, std::string_view b) const = 0;
+
+  // A summary of a key's leading order, for comparing without touching the
+  // key bytes: Summary(a) < Summary(b) implies Compare(a, b) < 0, and the
+  // same for >. Equal summaries tell nothing. An order with no cheap summary
+  // returns the same value for every key.
+  virtual std::uint64_t Summary(std::string_view key) const = 0;
+};
+
+// The portable key order, the same on every machine:
+// - Tie-breaker bytes (0, 1-8, 14-31, 127, apostrophe, hyphen) are skipped
+//   at the first level.
+// - First level, the other bytes in order by class: space, TAB, LF, VT, FF,
+//   CR; then ! " # $ % & ( ) * , . / : ; ? @ [ \ ] ^ _ ` { | } ~; then
+//   + < = >; then 0-9; then a-z with A-Z equal to them; then bytes 128-255
+//   by value. A sequence that is a prefix of the other sorts first.
+// - Second level: the tie-breaker bytes as a list of (position, byte),
+//   compared left to right; at the first pair that differs the one further
+//   right sorts first, at the same position the order is 0, 1-8, 14-31, 127,
+//   apostrophe, hyphen; a list that runs out first sorts first.
+// Two keys are equal exactly when they are equal ignoring ASCII letter case.
+// The summary packs the first-level weights (1 to 255) of the first eight
+// weighted bytes, the first in the most significant byte, 0 filling the rest.
+class PortableKeyOrder final : public KeyOrder {
+ public:
+  int Compare(std::string_view a, std::string_view b) const override;
+  std::uint64_t Summary(std::string_view key) const override;
+
+  // The one instance; the order has no state.
+  static const PortableKeyOrder& Instance();
+};
+
+}  // namespace mlfsort
+
+#endif  // MLFSORT_SORTER_KEY_ORDER_H_

@@ -1,0 +1,142 @@
+#include "sorter/sort_run.h"
+
+#include <cstdint>
+
+#include "failure/failure_check.h"
+#include "platform/platform.h"
+#include "sorter/key_order.h"
+#include "sorter/line_store.h"
+#include "sorter/sorted_key_index.h"
+#include "textio/command_line.h"
+#include "textio/pending_io_error.h"
+#include "textio/text_stream.h"
+
+namespace mlfsort {
+namespace {
+
+constexpr std::string_view kPrompt = "Enter MLF file to sort: ";
+constexpr std::size_t kSortKeyStart = 2;  // the key starts at the third byte
+constexpr std::size_t kSortKeyBytes = 99;
+
+std::string InputName(Process& process) {
+  const ProcessArguments arguments = process.platform.GetCommandLine();
+  if (ArgumentCount(arguments) >= 1) return Argument(arguments, 1);
+  TextStream& standard_output = process.streams.output;
+  TextStream& standard_input = process.streams.input;
+  standard_output.WriteText(kPrompt);
+  standard_output.EndOfWrite();
+  CheckIo();
+  std::string name;
+  standard_input.ReadLine(&name);
+  standard_input.SkipLineEnd();
+  CheckIo();
+  return name;
+}
+
+// Refuses an output name that designates the input file itself, before
+// anything is created or emptied: the input would be destroyed unread. The
+// refusal is the sharing conflict the open of such an input would meet.
+void RefuseOutputOverInput(const std::string& input_name,
+                           const std::string& output_name) {
+  if (input_name.empty()) return;
+  if (input_name == output_name) {
+    SetPendingIoError(static_cast<std::int32_t>(
+        platform_error::kSharingViolation));
+    CheckIo();
+  }
+}
+
+const KeyOrder& KeyOrderOf(Platform& platform) {
+  const KeyOrder* native = platform.NativeKeyOrder();
+  return native != nullptr ? *native : PortableKeyOrder::Instance();
+}
+
+}  // namespace
+
+std::string OutputNameFor(std::string_view input_name) {
+  const std::size_t first_dot = input_name.find('.');
+  const std::size_t prefix =
+      first_dot == std::string_view::npos ? 0 : first_dot + 1;
+  std::string output_name(input_name.substr(0, prefix));
+  output_name += "srt";
+  return output_name;
+}
+
+std::string_view SortKeyOf(std::string_view line) {
+  if (line.size() <= kSortKeyStart) return {};
+  return line.substr(kSortKeyStart, kSortKeyBytes);
+}
+
+bool IsPassThroughLine(std::string_view line) {
+  return line.empty() || line.front() == '#';
+}
+
+void RunSort(Process& process) {
+  Platform& platform = process.platform;
+  TextStream& standard_output = process.streams.output;
+
+  const std::string input_name = InputName(process);
+  standard_output.WriteLineEnd();
+  CheckIo();
+
+  const std::string output_name = OutputNameFor(input_name);
+  RefuseOutputOverInput(input_name, output_name);
+  TextStream output(platform);
+  output.Name(output_name);
+  output.OpenForWriting();
+  CheckIo();
+
+  // An empty input name reads standard input. The standard input stream
+  // itself goes on, right after the name line: a second stream on the same
+  // handle would lose what the first had already taken into its buffer.
+  TextStream input_file(platform);
+  TextStream& input =
+      input_name.empty() ? process.streams.input : input_file;
+  if (!input_name.empty()) {
+    input_file.Name(input_name);
+    input_file.OpenForReading();
+    CheckIo();
+  }
+
+  {
+    // The index refers to key bytes held in the line store, so it is
+    // declared after the store and released before it.
+    LineStore lines;
+    SortedKeyIndex index(KeyOrderOf(platform));
+    std::string line;
+    for (;;) {
+      const bool at_end = input.AtEndOfInput();
+      CheckIo();
+      if (at_end) break;
+      input.ReadLine(&line);
+      input.SkipLineEnd();
+      CheckIo();
+      if (IsPassThroughLine(line)) {
+        output.WriteText(line);
+        output.WriteLineEnd();
+        CheckIo();
+        continue;
+      }
+      const std::string_view stored = lines.Append(line);
+      index.Insert(SortKeyOf(stored),
+                   static_cast<std::uint32_t>(lines.Count() - 1));
+    }
+
+    const std::int32_t count = index.Count();
+    for (std::int32_t position = 0; position < count; ++position) {
+      const std::uint32_t line_index = index.LineIndexAt(position);
+      output.WriteText(lines.LineAt(static_cast<std::int32_t>(line_index)));
+      output.WriteLineEnd();
+      CheckIo();
+    }
+  }
+
+  output.Close();
+  CheckIo();
+  input.Close();
+  CheckIo();
+  standard_output.WriteLineEnd();
+  CheckIo();
+}
+
+}  // namespace mlfsort

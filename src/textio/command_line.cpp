@@ -1,0 +1,88 @@
+#include "textio/command_line.h"
+
+#include <algorithm>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace mlfsort {
+namespace {
+
+constexpr char kQuote = '"';
+
+bool IsBlank(char byte) {
+  const auto value = static_cast<unsigned char>(byte);
+  return value >= 1 && value <= 32;
+}
+
+// The arguments after the program's own name, as the platform split them.
+std::span<const std::string_view> SplitArgumentsAfterName(
+    const ProcessArguments& arguments) {
+  if (arguments.split.empty()) return {};
+  return std::span<const std::string_view>(arguments.split).subspan(1);
+}
+
+}  // namespace
+
+std::string CutArgument(std::string_view command_line, std::size_t* position) {
+  const std::string_view line = command_line.substr(0, command_line.find('\0'));
+  std::size_t at = std::min(*position, line.size());
+  // Quotes are never argument bytes, so each one before `at` opened or closed
+  // a section; an odd count means an earlier argument stopped at the length
+  // limit inside a section that is still open.
+  bool quoted = std::count(line.begin(), line.begin() + at, kQuote) % 2 == 1;
+  if (!quoted) {
+    for (;;) {
+      while (at < line.size() && IsBlank(line[at])) ++at;
+      if (line.substr(at, 2) != "\"\"") break;
+      at += 2;
+    }
+  }
+  std::string argument;
+  while (at < line.size() && argument.size() < kMaxArgumentBytes &&
+         (quoted || !IsBlank(line[at]))) {
+    if (line[at] == kQuote) {
+      quoted = !quoted;
+    } else {
+      argument.push_back(line[at]);
+    }
+    ++at;
+  }
+  // A section that closes exactly at the limit ends here; otherwise its
+  // closing quote would start the next argument and make it come out empty.
+  if (quoted && at < line.size() && line[at] == kQuote) ++at;
+  *position = at;
+  return argument;
+}
+
+std::int32_t ArgumentCount(const ProcessArguments& arguments) {
+  if (arguments.is_split) {
+    const auto after_name = SplitArgumentsAfterName(arguments);
+    return static_cast<std::int32_t>(std::count_if(
+        after_name.begin(), after_name.end(),
+        [](std::string_view argument) { return !argument.empty(); }));
+  }
+  std::size_t position = 0;
+  CutArgument(arguments.command_line, &position);
+  std::int32_t count = 0;
+  while (!CutArgument(arguments.command_line, &position).empty()) ++count;
+  return count;
+}
+
+std::string Argument(const ProcessArguments& arguments, std::int32_t n) {
+  if (n < 1) return "";
+  if (arguments.is_split) {
+    for (std::string_view argument : SplitArgumentsAfterName(arguments)) {
+      if (!argument.empty() && --n == 0) return std::string(argument);
+    }
+    return "";
+  }
+  std::size_t position = 0;
+  std::string argument = CutArgument(arguments.command_line, &position);
+  for (std::int32_t cut = 0; cut < n && !argument.empty(); ++cut) {
+    argument = CutArgument(arguments.command_line, &position);
+  }
+  return argument;
+}
+
+}  // namespace mlfsort

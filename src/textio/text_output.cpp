@@ -1,0 +1,67 @@
+// Writing to text streams: the buffer, write-out, line ends and the end of
+// a write statement.
+
+#include <cstring>
+
+#include "textio/pending_io_error.h"
+#include "textio/text_stream.h"
+
+namespace mlfsort {
+
+bool TextStream::WriteOut() {
+  if (position_ == 0) return true;
+  const std::uint32_t count = position_;
+  // The buffer counts as empty whatever the outcome: bytes of a failed
+  // write-out are lost, never written twice.
+  position_ = 0;
+  std::uint32_t bytes_written = 0;
+  if (!platform_.WriteFile(handle_, buffer_, count, &bytes_written)) {
+    LeavePlatformError();
+    return false;
+  }
+  return true;
+}
+
+void TextStream::WriteText(std::string_view text) {
+  if (state_ != State::kWriting) {
+    if (role_ == Role::kStandardOutput) OpenForWriting();
+    if (state_ != State::kWriting) {
+      SetPendingIoError(105);
+      return;
+    }
+  }
+  while (text.size() >= kBufferCapacity - position_) {
+    const std::uint32_t space = kBufferCapacity - position_;
+    std::memcpy(buffer_ + position_, text.data(), space);
+    position_ = kBufferCapacity;
+    text.remove_prefix(space);
+    if (!WriteOut()) return;
+  }
+  if (!text.empty()) std::memcpy(buffer_ + position_, text.data(), text.size());
+  position_ += static_cast<std::uint32_t>(text.size());
+}
+
+void TextStream::WriteZeroTerminated(const char* text) {
+  WriteText(std::string_view(text, std::strlen(text)));
+}
+
+void TextStream::WriteLineEnd() {
+  WriteText("\r\n");
+  EndOfWrite();
+}
+
+void TextStream::EndOfWrite() {
+  switch (state_) {
+    case State::kWriting:
+      if (flush_at_end_of_write_) WriteOut();
+      return;
+    case State::kReading:
+      return;
+    case State::kClosed:
+    case State::kUnnamed:
+      SetPendingIoError(103);
+      return;
+  }
+}
+
+}  // namespace mlfsort

@@ -1,0 +1,126 @@
+// Naming, opening and closing of text streams; reading is in text_input.cpp,
+// writing in text_output.cpp.
+
+#include "textio/text_stream.h"
+
+#include <cstring>
+
+#include "textio/pending_io_error.h"
+
+namespace mlfsort {
+
+TextStream::TextStream(Platform& platform, Role role)
+    : platform_(platform), role_(role) {}
+
+void TextStream::Name(std::string_view name) {
+  state_ = State::kClosed;
+  handle_ = 0;
+  position_ = 0;
+  fill_level_ = 0;
+  flush_at_end_of_write_ = false;
+  close_handle_ = false;
+  name_length_ = 0;
+  name_[0] = '\0';
+  // Cutting the name, as a fixed field would, could open or create another
+  // file than the one named; such names are refused at open instead.
+  if (name.find('\0') != std::string_view::npos) {
+    name_refusal_ = platform_error::kInvalidName;
+  } else if (name.size() > kNameCapacity ||
+             name.size() > platform_.MaxNameBytes()) {
+    name_refusal_ = platform_error::kFilenameTooLong;
+  } else {
+    name_refusal_ = 0;
+    std::memcpy(name_, name.data(), name.size());
+    name_[name.size()] = '\0';
+    name_length_ = name.size();
+  }
+}
+
+void TextStream::OpenForReading() {
+  if (!BeginOpen(State::kReading)) return;
+  if (name_length_ == 0) {
+    handle_ = platform_.GetStdHandle(StandardHandle::kInput);
+  } else {
+    handle_ = platform_.OpenForReading(name_);
+    close_handle_ = true;
+  }
+  if (handle_ == kInvalidHandle) {
+    state_ = State::kClosed;
+    LeavePlatformError();
+  }
+}
+
+void TextStream::OpenForWriting() {
+  if (!BeginOpen(State::kWriting)) return;
+  if (name_length_ == 0) {
+    handle_ = platform_.GetStdHandle(StandardHandle::kOutput);
+  } else {
+    handle_ = platform_.CreateForWriting(name_);
+    close_handle_ = true;
+  }
+  if (handle_ == kInvalidHandle) {
+    state_ = State::kClosed;
+    LeavePlatformError();
+    return;
+  }
+  switch (platform_.GetFileType(handle_)) {
+    case FileType::kUnknown:
+      platform_.CloseHandle(handle_);
+      state_ = State::kClosed;
+      SetPendingIoError(105);
+      return;
+    case FileType::kCharacter:
+      flush_at_end_of_write_ = true;
+      return;
+    case FileType::kDisk:
+    case FileType::kPipe:
+      return;
+  }
+}
+
+bool TextStream::BeginOpen(State new_state) {
+  if (state_ == State::kReading || state_ == State::kWriting) Close();
+  if (state_ == State::kUnnamed) {
+    SetPendingIoError(102);
+    return false;
+  }
+  state_ = new_state;
+  position_ = 0;
+  fill_level_ = 0;
+  flush_at_end_of_write_ = false;
+  close_handle_ = false;
+  if (name_refusal_ != 0) {
+    state_ = State::kClosed;
+    SetPendingIoError(static_cast<std::int32_t>(name_refusal_));
+    return false;
+  }
+  return true;
+}
+
+void TextStream::Close() {
+  switch (state_) {
+    case State::kReading:
+      RunCloseBehaviour();
+      return;
+    case State::kWriting:
+      if (WriteOut()) RunCloseBehaviour();
+      return;
+    case State::kClosed:
+    case State::kUnnamed:
+      if (role_ != Role::kStandardInput) SetPendingIoError(103);
+      return;
+  }
+}
+
+void TextStream::RunCloseBehaviour() {
+  // A standard handle is never closed: the stream stays open and usable.
+  if (!close_handle_) return;
+  state_ = State::kClosed;
+  if (!platform_.CloseHandle(handle_)) LeavePlatformError();
+}
+
+void TextStream::LeavePlatformError() {
+  SetPendingIoError(static_cast<std::int32_t>(platform_.GetLastError()));
+}
+
+}  // namespace mlfsort

@@ -1,0 +1,128 @@
+// Text streams: line-oriented reading and writing of files and of standard
+// input and output through a 128-byte buffer held inside the stream record.
+//
+// No operation stops the caller or throws (except std::bad_alloc when a line
+// being read cannot grow). A failing operation leaves a code in the pending
+// I/O error and returns normally; the caller makes the failure check after
+// each operation. Codes of the stream itself:
+//   102  opening a stream that has no name
+//   103  closing, or ending a write statement on, a stream that is not open
+//        (closing the standard input stream leaves nothing)
+//   104  reading from a stream not open for reading (the standard input
+//        stream opens itself first)
+//   105  writing to a stream not open for writing (the standard output
+//        stream opens itself first); opening for writing a handle whose
+//        kind the platform cannot tell
+// Every other code is the platform's, passed through unchanged.
+//
+// Lines end at CR or CR LF; an LF alone is an ordinary byte of the line; the
+// end-of-text byte 26 ends the input wherever it stands. Written lines end
+// in CR LF.
+
+#ifndef MLFSORT_TEXTIO_TEXT_STREAM_H_
+#define MLFSORT_TEXTIO_TEXT_STREAM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace mlfsort {
+
+class TextStream {
+ public:
+  // The two process-wide streams behave apart from file streams: they open
+  // themselves on first use and their close keeps the handle open.
+  enum class Role { kFile, kStandardInput, kStandardOutput };
+  enum class State { kUnnamed, kClosed, kReading, kWriting };
+
+  static constexpr std::uint32_t kBufferCapacity = 128;
+  static constexpr std::uint8_t kEndOfText = 26;
+  // The longest name the record holds; the platform may accept fewer.
+  static constexpr std::size_t kNameCapacity = 4095;
+
+  explicit TextStream(Platform& platform, Role role = Role::kFile);
+  TextStream(const TextStream&) = delete;
+  TextStream& operator=(const TextStream&) = delete;
+
+  // Makes the stream closed and gives it `name`; the empty name stands for
+  // standard input (reading) or standard output (writing). Closes nothing.
+  // A name is never cut or altered: one longer than the platform accepts, or
+  // holding a zero byte, is kept as refused, and opening it fails with 206
+  // or 123 without opening or creating anything.
+  void Name(std::string_view name);
+
+  // Opens the named file (others may read it, none may write it) or standard
+  // input. A stream that is open is closed first; a failure of that close
+  // stays pending even when the open succeeds. On failure the stream is
+  // closed and the code is left.
+  void OpenForReading();
+
+  // Creates the named file or empties an existing one, or opens standard
+  // output. Output to a character device (a console) is handed to the
+  // platform at the end of every write statement; anything else in blocks
+  // of 128 bytes and at close.
+  void OpenForWriting();
+
+  // True when the next byte is the end-of-text byte, the data is exhausted,
+  // or the stream cannot be read. Consumes nothing, but may refill (and on a
+  // console wait for input).
+  bool AtEndOfInput();
+
+  // Replaces `line` with the bytes of the current line, without its end.
+  void ReadLine(std::string* line);
+
+  // Consumes the rest of the current line and its line end (CR, or CR LF).
+  void SkipLineEnd();
+
+  // Appends the bytes of `text`. A buffer that becomes full is written out
+  // at once; if that fails, the rest of the text is dropped.
+  void WriteText(std::string_view text);
+
+  // Appends the bytes before the first zero byte of `text`.
+  void WriteZeroTerminated(const char* text);
+
+  // Appends CR LF, then ends the write statement.
+  void WriteLineEnd();
+
+  // Ends a write statement: on a character device the buffered bytes go to
+  // the platform now.
+  void EndOfWrite();
+
+  // Writes out what is buffered (writing) and closes the file. If the write
+  // out fails the code is left and the stream stays open. The standard
+  // streams stay open after close.
+  void Close();
+
+  State state() const { return state_; }
+  Handle handle() const { return handle_; }
+
+ private:
+  bool BeginOpen(State new_state);
+  bool Refill();
+  bool WriteOut();
+  std::uint8_t TakeByte();
+  void PutBack() { --position_; }
+  void RunCloseBehaviour();
+  void LeavePlatformError();
+
+  Platform& platform_;
+  const Role role_;
+  State state_ = State::kUnnamed;
+  Handle handle_ = 0;
+  std::uint32_t position_ = 0;
+  std::uint32_t fill_level_ = 0;
+  bool flush_at_end_of_write_ = false;
+  bool close_handle_ = false;
+  // 0 for a name the platform can open, else the code opening it leaves.
+  std::uint32_t name_refusal_ = 0;
+  std::size_t name_length_ = 0;
+  char name_[kNameCapacity + 1] = {};
+  std::uint8_t buffer_[kBufferCapacity] = {};
+};
+
+}  // namespace mlfsort
+
+#endif  // MLFSORT_TEXTIO_TEXT_STREAM_H_

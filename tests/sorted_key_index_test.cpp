@@ -1,0 +1,414 @@
+#include "sorter/sorted_key_index.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory_resource>
+#include <new>
+#include <random>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "failure/exceptions.h"
+#include "sorter/key_order.h"
+
+namespace mlfsort {
+namespace {
+
+using std::string_literals::operator""s;
+
+// Byte order with ASCII letter case folded, a prefix first; counts the calls
+// to Compare. With `summarize` the summary is the first eight folded bytes,
+// so most comparisons end there; without, every one reaches Compare.
+class CaseBlindOrder final : public KeyOrder {
+ public:
+  explicit CaseBlindOrder(bool summarize) : summarize_(summarize) {}
+
+  int Compare(std::string_view a, std::string_view b) const override {
+    ++comparisons_;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+      if (Fold(a[i]) != Fold(b[i])) return Fold(a[i]) - Fold(b[i]);
+    }
+    return (a.size() > b.size()) - (a.size() < b.size());
+  }
+
+  std::uint64_t Summary(std::string_view key) const override {
+    std::uint64_t summary = 0;
+    for (std::size_t i = 0; summarize_ && i < 8; ++i) {
+      summary = summary << 8 | (i < key.size() ? Fold(key[i]) : 0);
+    }
+    return summary;
+  }
+
+  int comparisons() const { return comparisons_; }
+
+ private:
+  static int Fold(char byte) {
+    const auto value = static_cast<unsigned char>(byte);
+    return value >= 'A' && value <= 'Z' ? value - 'A' + 'a' : value;
+  }
+
+  bool summarize_;
+  mutable int comparisons_ = 0;
+};
+
+// Holds key bytes at fixed addresses for as long as an index views them.
+class KeyStore {
+ public:
+  std::string_view Keep(std::string key) {
+    return keys_.emplace_back(std::move(key));
+  }
+
+ private:
+  std::deque<std::string> keys_;
+};
+
+struct ModelEntry {
+  std::string key;
+  std::uint32_t line_index;
+  bool operator==(const ModelEntry&) const = default;
+};
+
+// The index's behaviour on a plain sorted vector.
+class ReferenceIndex {
+ public:
+  explicit ReferenceIndex(const KeyOrder& order) : order_(order) {}
+
+  std::int32_t Insert(std::string_view key, std::uint32_t line_index) {
+    auto place = std::lower_bound(
+        entries_.begin(), entries_.end(), key,
+        [this](const ModelEntry& entry, std::string_view probe) {
+          return order_.Compare(entry.key, probe) < 0;
+        });
+    if (place == entries_.end() || order_.Compare(place->key, key) != 0) {
+      place = entries_.insert(place, {std::string(key), 0});
+    }
+    place->line_index = line_index;
+    return static_cast<std::int32_t>(place - entries_.begin());
+  }
+
+  const std::vector<ModelEntry>& entries() const { return entries_; }
+
+ private:
+  const KeyOrder& order_;
+  std::vector<ModelEntry> entries_;
+};
+
+std::vector<ModelEntry> Contents(const SortedKeyIndex& index) {
+  std::vector<ModelEntry> contents;
+  for (std::int32_t position = 0; position < index.Count(); ++position) {
+    contents.push_back(
+        {std::string(index.KeyAt(position)), index.LineIndexAt(position)});
+  }
+  return contents;
+}
+
+// Node memory that refuses an allocation on request and counts what it has
+// handed out and not had back.
+class FailingMemory final : public std::pmr::memory_resource {
+ public:
+  // Lets `allocations` more succeed, then fails every one; -1 never fails.
+  void AllowAllocations(int allocations) { allowed_ = allocations; }
+  std::size_t outstanding_bytes() const { return outstanding_bytes_; }
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    if (allowed_ == 0) throw std::bad_alloc();
+    if (allowed_ > 0) --allowed_;
+    outstanding_bytes_ += bytes;
+    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+  }
+  void do_deallocate(void* block, std::size_t bytes,
+                     std::size_t alignment) override {
+    outstanding_bytes_ -= bytes;
+    std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+  }
+  bool do_is_equal(const memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+
+  int allowed_ = -1;
+  std::size_t outstanding_bytes_ = 0;
+};
+
+// Utterance-like keys from a small pool, so that many repeat, in random
+// letter case; a few short ones with zero bytes, hyphens and apostrophes.
+std::vector<std::string> MakeKeys(int count, int distinct, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<std::string> keys;
+  for (int i = 0; i < count; ++i) {
+    const int pick = static_cast<int>(random() % distinct);
+    std::string key =
+        pick % 50 == 0
+            ? "x\0-'"s.substr(0, pick / 50 % 5) + std::to_string(pick)
+            : "*/spk" + std::to_string(pick % 37) + "/utt" +
+                  std::to_string(pick) + ".lab";
+    for (char& byte : key) {
+      if (random() % 2 == 0) byte = static_cast<char>(std::toupper(byte));
+    }
+    keys.push_back(std::move(key));
+  }
+  return keys;
+}
+
+class SortedKeyIndexEdgeTest : public ::testing::Test {
+ protected:
+  std::int32_t Insert(std::string key, std::uint32_t line_index) {
+    return index_.Insert(keys_.Keep(std::move(key)), line_index);
+  }
+
+  // Runs `read` and returns the index error's message, or "" without one.
+  static std::string IndexErrorOf(const std::function<void()>& read) {
+    try {
+      read();
+    } catch (const EStringListError& failure) {
+      EXPECT_NE(failure.address(), nullptr);
+      return failure.message();
+    }
+    return "";
+  }
+
+  KeyStore keys_;
+  CaseBlindOrder order_{false};
+  SortedKeyIndex index_{order_};
+};
+
+TEST_F(SortedKeyIndexEdgeTest, FirstInsertMakesNoComparison) {
+  EXPECT_EQ(Insert("utt1", 5), 0);
+  EXPECT_EQ(order_.comparisons(), 0);
+  EXPECT_EQ(index_.Count(), 1);
+  EXPECT_EQ(index_.LineIndexAt(0), 5u);
+}
+
+TEST_F(SortedKeyIndexEdgeTest, KeysEndAscendingWithTheirLineIndexes) {
+  EXPECT_EQ(Insert("c", 0), 0);
+  EXPECT_EQ(Insert("a", 1), 0);
+  EXPECT_EQ(Insert("b", 2), 1);
+  EXPECT_EQ(Contents(index_),
+            (std::vector<ModelEntry>{{"a", 1}, {"b", 2}, {"c", 0}}));
+  EXPECT_EQ(Insert("0", 3), 0);  // before all: the others move up
+  EXPECT_EQ(Contents(index_),
+            (std::vector<ModelEntry>{{"0", 3}, {"a", 1}, {"b", 2}, {"c", 0}}));
+}
+
+TEST_F(SortedKeyIndexEdgeTest, EqualKeysKeepFirstTextAndLastLineIndex) {
+  EXPECT_EQ(Insert("ab", 0), 0);
+  EXPECT_EQ(Insert("AB", 1), 0);
+  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"ab", 1}}));
+  Insert("x", 4);
+  Insert("X", 7);
+  EXPECT_EQ(Insert("x", 9), 1);
+  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"ab", 1}, {"x", 9}}));
+}
+
+TEST_F(SortedKeyIndexEdgeTest, EmptyKeysAreEqual) {
+  EXPECT_EQ(Insert("", 3), 0);
+  EXPECT_EQ(Insert("", 8), 0);
+  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"", 8}}));
+}
+
+TEST_F(SortedKeyIndexEdgeTest, KeyWithZeroByteTakesPartWhole) {
+  Insert("a\0c"s, 0);
+  Insert("a"s, 1);
+  Insert("a\0b"s, 2);
+  Insert("A\0B"s, 3);
+  EXPECT_EQ(Contents(index_),
+            (std::vector<ModelEntry>{{"a", 1}, {"a\0b"s, 3}, {"a\0c"s, 0}}));
+}
+
+TEST_F(SortedKeyIndexEdgeTest, PositionOutsideRaisesIndexError) {
+  Insert("a", 0);
+  Insert("b", 1);
+  EXPECT_EQ(IndexErrorOf([this] { index_.LineIndexAt(2); }),
+            "List index out of bounds (2)");
+  EXPECT_EQ(IndexErrorOf([this] { index_.LineIndexAt(-1); }),
+            "List index out of bounds (-1)");
+  EXPECT_EQ(IndexErrorOf([this] { index_.KeyAt(2); }),
+            "List index out of bounds (2)");
+  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"a", 0}, {"b", 1}}));
+}
+
+TEST(SortedKeyIndexReadTest, EmptyIndexHasNoPositions) {
+  SortedKeyIndex index(PortableKeyOrder::Instance());
+  EXPECT_EQ(index.Count(), 0);
+  EXPECT_THROW(index.LineIndexAt(0), EStringListError);
+}
+
+TEST(SortedKeyIndexReadTest, ReadAfterInsertSeesMovedPositions) {
+  const CaseBlindOrder order(true);
+  SortedKeyIndex index(order);
+  const std::vector<std::string> keys = MakeKeys(5000, 1 << 30, 7);
+  ReferenceIndex reference(order);
+  std::mt19937 random(11);
+  for (std::uint32_t line = 0; line < keys.size(); ++line) {
+    // Leave the read cursor somewhere, then insert in front of it.
+    const auto before = static_cast<std::int32_t>(random() % (line + 1));
+    if (before < index.Count()) index.LineIndexAt(before);
+    index.Insert(keys[line], line);
+    reference.Insert(keys[line], line);
+    const std::int32_t probe = std::min(before + 1, index.Count() - 1);
+    ASSERT_EQ(index.LineIndexAt(probe), reference.entries()[probe].line_index);
+  }
+  // Backwards, then forwards, as the write phase does.
+  for (std::int32_t position = index.Count() - 1; position >= 0; --position) {
+    ASSERT_EQ(index.LineIndexAt(position),
+              reference.entries()[position].line_index);
+  }
+  EXPECT_EQ(Contents(index), reference.entries());
+}
+
+enum class Arrival { kRandom, kSorted, kReversed };
+
+struct ModelCase {
+  const char* name;
+  const KeyOrder* order;
+  Arrival arrival;
+};
+
+const CaseBlindOrder kUnsummarizedOrder(false);
+const CaseBlindOrder kSummarizedOrder(true);
+
+class SortedKeyIndexModelTest : public ::testing::TestWithParam<ModelCase> {
+ protected:
+  // 30000 keys out of 8000 distinct ones, in the case's arrival order.
+  std::vector<std::string> Keys() const {
+    const KeyOrder& order = *GetParam().order;
+    std::vector<std::string> keys = MakeKeys(30000, 8000, 3);
+    const auto ascending = [&order](const std::string& a,
+                                    const std::string& b) {
+      return order.Compare(a, b) < 0;
+    };
+    if (GetParam().arrival != Arrival::kRandom) {
+      std::stable_sort(keys.begin(), keys.end(), ascending);
+    }
+    if (GetParam().arrival == Arrival::kReversed) {
+      std::reverse(keys.begin(), keys.end());
+    }
+    return keys;
+  }
+};
+
+TEST_P(SortedKeyIndexModelTest, MatchesReferenceAfterEveryInsert) {
+  const std::vector<std::string> keys = Keys();
+  SortedKeyIndex index(*GetParam().order);
+  ReferenceIndex reference(*GetParam().order);
+  for (std::uint32_t line = 0; line < keys.size(); ++line) {
+    ASSERT_EQ(index.Insert(keys[line], line),
+              reference.Insert(keys[line], line))
+        << "insert " << line;
+    ASSERT_EQ(index.Count(), static_cast<int>(reference.entries().size()));
+    if (line % 1000 == 0) {
+      ASSERT_EQ(Contents(index), reference.entries());
+    }
+  }
+  EXPECT_EQ(Contents(index), reference.entries());
+}
+
+TEST_P(SortedKeyIndexModelTest, FailedAllocationLeavesIndexAsItWas) {
+  const std::vector<std::string> keys = Keys();
+  FailingMemory memory;
+  {
+    SortedKeyIndex index(*GetParam().order, &memory);
+    ReferenceIndex reference(*GetParam().order);
+    for (std::uint32_t line = 0; line < 10000; ++line) {
+      // Fail at each allocation the insert makes in turn, until it needs
+      // no more than it is allowed.
+      for (int allowed = 0;; ++allowed) {
+        memory.AllowAllocations(allowed);
+        try {
+          index.Insert(keys[line], line);
+          break;
+        } catch (const std::bad_alloc&) {
+          ASSERT_EQ(Contents(index), reference.entries()) << "insert " << line;
+        }
+      }
+      reference.Insert(keys[line], line);
+      ASSERT_EQ(memory.outstanding_bytes(),
+                index.AllocatedBytes() - sizeof(SortedKeyIndex));
+    }
+    memory.AllowAllocations(-1);
+    EXPECT_EQ(Contents(index), reference.entries());
+  }
+  EXPECT_EQ(memory.outstanding_bytes(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OrdersAndArrivals, SortedKeyIndexModelTest,
+    ::testing::Values(
+        ModelCase{"UnsummarizedRandom", &kUnsummarizedOrder, Arrival::kRandom},
+        ModelCase{"SummarizedRandom", &kSummarizedOrder, Arrival::kRandom},
+        ModelCase{"SummarizedSorted", &kSummarizedOrder, Arrival::kSorted},
+        ModelCase{"SummarizedReversed", &kSummarizedOrder, Arrival::kReversed},
+        ModelCase{"PortableRandom", &PortableKeyOrder::Instance(),
+                  Arrival::kRandom},
+        ModelCase{"PortableSorted", &PortableKeyOrder::Instance(),
+                  Arrival::kSorted},
+        ModelCase{"PortableReversed", &PortableKeyOrder::Instance(),
+                  Arrival::kReversed}),
+    [](const ::testing::TestParamInfo<ModelCase>& info) {
+      return std::string(info.param.name);
+    });
+
+class SortedKeyIndexCostTest : public ::testing::TestWithParam<Arrival> {
+ protected:
+  // 100000 distinct keys in the parameter's arrival order.
+  std::vector<std::string> Keys() const {
+    std::vector<std::string> keys;
+    for (int i = 0; i < 100000; ++i) {
+      keys.push_back("*/spk" + std::to_string(i % 97) + "/utt" +
+                     std::to_string(1000000 + i) + ".lab");
+    }
+    if (GetParam() == Arrival::kRandom) {
+      std::shuffle(keys.begin(), keys.end(), std::mt19937(5));
+    } else {
+      std::sort(keys.begin(), keys.end());
+    }
+    if (GetParam() == Arrival::kReversed) {
+      std::reverse(keys.begin(), keys.end());
+    }
+    return keys;
+  }
+};
+
+TEST_P(SortedKeyIndexCostTest, ComparisonsStayLogarithmic) {
+  const CaseBlindOrder order(false);
+  SortedKeyIndex index(order);
+  const std::vector<std::string> keys = Keys();
+  for (std::uint32_t line = 0; line < keys.size(); ++line) {
+    // Each insert twice: a new key, then a duplicate.
+    for (int pass = 0; pass < 2; ++pass) {
+      const int before = order.comparisons();
+      const auto count = static_cast<std::uint32_t>(index.Count());
+      index.Insert(keys[line], line);
+      ASSERT_LE(order.comparisons() - before,
+                static_cast<int>(std::bit_width(count)) + 3)
+          << "insert " << line << " pass " << pass;
+    }
+  }
+}
+
+TEST_P(SortedKeyIndexCostTest, MemoryPerEntryStaysSmall) {
+  SortedKeyIndex index(PortableKeyOrder::Instance());
+  const std::vector<std::string> keys = Keys();
+  for (std::uint32_t line = 0; line < keys.size(); ++line) {
+    index.Insert(keys[line], line);
+  }
+  const double bytes_per_entry =
+      static_cast<double>(index.AllocatedBytes()) / index.Count();
+  EXPECT_LE(bytes_per_entry, GetParam() == Arrival::kRandom ? 40.0 : 26.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arrivals, SortedKeyIndexCostTest,
+                         ::testing::Values(Arrival::kRandom, Arrival::kSorted,
+                                           Arrival::kReversed));
+
+}  // namespace
+}  // namespace mlfsort
