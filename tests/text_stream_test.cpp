@@ -64,13 +64,18 @@ TEST_F(TextStreamTest, LoneLfIsAnOrdinaryByte) {
 }
 
 TEST_F(TextStreamTest, EndOfTextByteEndsTheInputWhereverItStands) {
-  EXPECT_EQ(LinesOf(std::string("A\x1A" "B\r\n")), (Lines{"A"}));
-  EXPECT_EQ(LinesOf(std::string("A\r\n\x1A" "B\r\n")), (Lines{"A"}));
+  EXPECT_EQ(LinesOf(std::string("A\x1A"
+                                "B\r\n")),
+            (Lines{"A"}));
+  EXPECT_EQ(LinesOf(std::string("A\r\n\x1A"
+                                "B\r\n")),
+            (Lines{"A"}));
   EXPECT_EQ(LinesOf(std::string("A\r\x1A\n")), (Lines{"A"}));
 }
 
 TEST_F(TextStreamTest, LinesHaveNoLengthLimitAndKeepZeroBytes) {
-  for (std::size_t length : {127u, 128u, 129u, 255u, 256u, 510u, 511u, 70000u}) {
+  for (std::size_t length :
+       {127u, 128u, 129u, 255u, 256u, 510u, 511u, 70000u}) {
     const std::string line(length, 'x');
     EXPECT_EQ(LinesOf(line + "\r\n" + "y"), (Lines{line, "y"})) << length;
   }

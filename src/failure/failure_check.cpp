@@ -17,8 +17,7 @@ EInOutError BuildIoFailure(std::int32_t code) {
 
 // Never inlined: its return address is the failure address, which must be
 // distinct for every call site.
-[[gnu::noinline]] void CheckIo() {
-  if (PendingIoError() == 0) return;
+[[gnu::noinline]] void RaisePendingIoError() {
   const void* address = __builtin_return_address(0);
   const std::int32_t code = TakePendingIoError();
   if (!FailureHooks::Installed()) throw RuntimeError{code, address};

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "failure/exceptions.h"
+#include "textio/pending_io_error.h"
 
 namespace mlfsort {
 
@@ -16,12 +17,19 @@ struct RuntimeError {
   const void* address;
 };
 
-// Returns when no I/O error is pending. Otherwise takes the pending code
-// (resetting it to 0) and raises an EInOutError for it, failing at the code
-// position just after the call of this check, so every call site reports
-// its own address. Outside the span of the failure hooks it throws a
-// RuntimeError with the code instead.
-void CheckIo();
+// Raises the pending I/O error: takes the pending code (resetting it to 0)
+// and raises an EInOutError for it, failing at the code position just after
+// the call of this function. Outside the span of the failure hooks it
+// throws a RuntimeError with the code instead. Never inlined, and never
+// returning, so no call of it is turned into a jump and every call site
+// reports its own address.
+[[noreturn]] void RaisePendingIoError();
+
+// The failure check: returns when no I/O error is pending, raises it
+// otherwise.
+inline void CheckIo() {
+  if (PendingIoError() != 0) RaisePendingIoError();
+}
 
 // The I/O failure for `code`: the message of the I/O message table, or
 // "I/O error <code>" for a code not in it. Throws std::bad_alloc when

@@ -20,10 +20,10 @@ enum class MessageId {
   kDiskFull,
   kInvalidNumericInput,
   kOutOfMemory,
-  kIoErrorFallback,   // "I/O error %d"
-  kListIndexError,    // "List index out of bounds (%d)"
-  kReportTemplate,    // "Exception %s in module %s at %p." LF "%s%s"
-  kRuntimeError,      // "Runtime error     at 00000000"
+  kIoErrorFallback,  // "I/O error %d"
+  kListIndexError,   // "List index out of bounds (%d)"
+  kReportTemplate,   // "Exception %s in module %s at %p." LF "%s%s"
+  kRuntimeError,     // "Runtime error     at 00000000"
 };
 
 // Copies the text of `id` into `buffer` of `size` bytes, cut to size - 1
@@ -43,12 +43,9 @@ struct IoMessageRow {
 // The I/O message table, in lookup order. Codes not in it take the fallback
 // "I/O error %d".
 inline constexpr IoMessageRow kIoMessageTable[] = {
-    {2, MessageId::kFileNotFound},
-    {3, MessageId::kInvalidFilename},
-    {4, MessageId::kTooManyOpenFiles},
-    {5, MessageId::kFileAccessDenied},
-    {100, MessageId::kReadBeyondEndOfFile},
-    {101, MessageId::kDiskFull},
+    {2, MessageId::kFileNotFound},          {3, MessageId::kInvalidFilename},
+    {4, MessageId::kTooManyOpenFiles},      {5, MessageId::kFileAccessDenied},
+    {100, MessageId::kReadBeyondEndOfFile}, {101, MessageId::kDiskFull},
     {106, MessageId::kInvalidNumericInput},
 };
 

@@ -22,7 +22,8 @@ namespace mlfsort {
 
 // What the frame keeps for the whole process.
 struct Process {
-  explicit Process(Platform& platform) : platform(platform), streams(platform) {}
+  explicit Process(Platform& platform)
+      : platform(platform), streams(platform) {}
 
   Platform& platform;
   // Set first thing; failure reports then go to standard output.

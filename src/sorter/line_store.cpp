@@ -49,8 +49,8 @@ LineStore::~LineStore() {
 void LineStore::GrowEntries(const void* caller) {
   const std::int32_t capacity = NextListCapacity(capacity_);
   if (capacity == capacity_) RaiseOutOfMemory(caller);
-  void* grown =
-      std::realloc(entries_, static_cast<std::size_t>(capacity) * sizeof(Entry));
+  void* grown = std::realloc(
+      entries_, static_cast<std::size_t>(capacity) * sizeof(Entry));
   if (grown == nullptr) RaiseOutOfMemory(caller);
   entries_ = static_cast<Entry*>(grown);
   capacity_ = capacity;

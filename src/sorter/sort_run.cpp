@@ -40,8 +40,8 @@ void RefuseOutputOverInput(const std::string& input_name,
                            const std::string& output_name) {
   if (input_name.empty()) return;
   if (input_name == output_name) {
-    SetPendingIoError(static_cast<std::int32_t>(
-        platform_error::kSharingViolation));
+    SetPendingIoError(
+        static_cast<std::int32_t>(platform_error::kSharingViolation));
     CheckIo();
   }
 }
@@ -90,8 +90,7 @@ void RunSort(Process& process) {
   // itself goes on, right after the name line: a second stream on the same
   // handle would lose what the first had already taken into its buffer.
   TextStream input_file(platform);
-  TextStream& input =
-      input_name.empty() ? process.streams.input : input_file;
+  TextStream& input = input_name.empty() ? process.streams.input : input_file;
   if (!input_name.empty()) {
     input_file.Name(input_name);
     input_file.OpenForReading();

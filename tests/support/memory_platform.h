@@ -55,8 +55,6 @@ class MemoryPlatform final : public Platform {
   static constexpr Handle kStandardInput = 10;
   static constexpr Handle kStandardOutput = 11;
 
-  MemoryPlatform() = default;
-
   // --- Files. A name whose directory part (before its last '/') is not
   // empty needs that directory added with AddDirectory to be opened.
   void AddFile(const std::string& name, std::string contents);

@@ -1,0 +1,65 @@
+#include "sorter/line_store.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "failure/exceptions.h"
+
+namespace mlfsort {
+namespace {
+
+TEST(LineStoreTest, GrowsByTheListSteps) {
+  LineStore lines;
+  std::vector<std::int32_t> capacities;
+  for (int i = 0; i < 200; ++i) {
+    lines.Append("line");
+    if (capacities.empty() || capacities.back() != lines.Capacity()) {
+      capacities.push_back(lines.Capacity());
+    }
+  }
+  EXPECT_EQ(capacities, (std::vector<std::int32_t>{4, 8, 12, 28, 44, 60, 76, 95,
+                                                   118, 147, 183, 228}));
+  EXPECT_EQ(NextListCapacity(INT32_MAX - 1), INT32_MAX);
+  EXPECT_EQ(NextListCapacity(INT32_MAX), INT32_MAX);
+}
+
+TEST(LineStoreTest, KeepsEveryLineWhereItWas) {
+  LineStore lines;
+  std::vector<std::string> expected;
+  std::vector<std::string_view> views;
+  // Short lines fill shared blocks; long ones get blocks of their own.
+  for (int i = 0; i < 20000; ++i) {
+    std::string line = "line " + std::to_string(i);
+    if (i % 5000 == 0) line += std::string(600000, 'x');
+    if (i % 7 == 0) line.clear();
+    views.push_back(lines.Append(line));
+    expected.push_back(line);
+  }
+  ASSERT_EQ(lines.Count(), 20000);
+  for (int i = 0; i < 20000; ++i) {
+    EXPECT_EQ(lines.LineAt(i), expected[i]);
+    EXPECT_EQ(views[i], expected[i]);
+    ASSERT_EQ(lines.LineAt(i).data(), views[i].data()) << "moved: " << i;
+  }
+}
+
+TEST(LineStoreTest, PositionOutsideTheStoreIsTheIndexError) {
+  LineStore lines;
+  lines.Append("a");
+  for (std::int32_t position : {-1, 1, INT32_MIN}) {
+    try {
+      lines.LineAt(position);
+      ADD_FAILURE() << "no failure for " << position;
+    } catch (const EStringListError& failure) {
+      EXPECT_EQ(failure.message(),
+                "List index out of bounds (" + std::to_string(position) + ")");
+      EXPECT_NE(failure.address(), nullptr);
+    }
+  }
+  EXPECT_EQ(lines.LineAt(0), "a");
+}
+
+}  // namespace
+}  // namespace mlfsort
