@@ -74,13 +74,9 @@ inline unsigned char ByteAt(std::string_view key, std::size_t pos) {
   return static_cast<unsigned char>(key[pos]);
 }
 
-// Length of the leading run of positions where the keys hold the same byte,
-// or two weighted bytes of equal weight (a letter in either case). Such
-// positions add equal weights to both first-level sequences and equal pairs,
-// or none, to both tie-breaker lists, so neither level is decided there.
-// Identical bytes are skipped eight at a time first: keys in one file
-// typically share long path prefixes.
-std::size_t EquivalentPrefixLength(std::string_view a, std::string_view b) {
+// Length of the leading run of identical bytes, eight at a time: keys in one
+// file typically share long path prefixes. May stop short of the run's end.
+std::size_t IdenticalChunksLength(std::string_view a, std::string_view b) {
   const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
   std::size_t pos = 0;
   while (pos + sizeof(std::uint64_t) <= limit) {
@@ -90,11 +86,6 @@ std::size_t EquivalentPrefixLength(std::string_view a, std::string_view b) {
     std::memcpy(&b_chunk, b.data() + pos, sizeof b_chunk);
     if (a_chunk != b_chunk) break;
     pos += sizeof(std::uint64_t);
-  }
-  for (; pos < limit; ++pos) {
-    if (a[pos] == b[pos]) continue;
-    const unsigned a_weight = kPrimaryWeight[ByteAt(a, pos)];
-    if (a_weight == 0 || a_weight != kPrimaryWeight[ByteAt(b, pos)]) break;
   }
   return pos;
 }
@@ -150,11 +141,24 @@ int CompareTieBreakers(std::string_view a, std::string_view b,
 }  // namespace
 
 int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
-  const std::size_t start = EquivalentPrefixLength(a, b);
-  if (start == a.size() && start == b.size()) return 0;
-  const int primary = ComparePrimary(a, b, start);
+  // A position holding the same byte in both keys, or two letters of equal
+  // weight, adds the same to both keys' levels and is passed over. The first
+  // position with two different weights decides the first level at once;
+  // from the first position where a tie-breaker differs, both levels are
+  // compared in full.
+  const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
+  std::size_t pos = IdenticalChunksLength(a, b);
+  for (; pos < limit; ++pos) {
+    if (a[pos] == b[pos]) continue;
+    const unsigned a_weight = kPrimaryWeight[ByteAt(a, pos)];
+    const unsigned b_weight = kPrimaryWeight[ByteAt(b, pos)];
+    if (a_weight == 0 || b_weight == 0) break;
+    if (a_weight != b_weight) return a_weight < b_weight ? -1 : 1;
+  }
+  if (pos == a.size() && pos == b.size()) return 0;
+  const int primary = ComparePrimary(a, b, pos);
   if (primary != 0) return primary;
-  return CompareTieBreakers(a, b, start);
+  return CompareTieBreakers(a, b, pos);
 }
 
 std::uint64_t PortableKeyOrder::Summary(std::string_view key) const {
