@@ -110,6 +110,13 @@ TEST_F(SortRunTest, OutputNamedLikeTheInputIsRefusedBeforeAnythingIsTouched) {
   }
 }
 
+TEST_F(SortRunTest, OutputLinkedToTheInputIsRefused) {
+  platform_.AddLink("train.srt", "train.mlf");
+  EXPECT_EQ(Sort("xxb\r\nxxa\r\n"), 1);
+  EXPECT_EQ(ReportMessage(), "I/O error 32.");
+  EXPECT_EQ(platform_.FileContents("train.mlf"), "xxb\r\nxxa\r\n");
+}
+
 TEST_F(SortRunTest, FailureKeepsOnlyTheWholeBlocksWrittenOut) {
   // 300 bytes of pass-through lines, then the input fails.
   std::string input;

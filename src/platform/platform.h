@@ -125,6 +125,11 @@ class Platform {
   // The code left by the last failing call.
   virtual std::uint32_t GetLastError() = 0;
 
+  // True when both names exist and designate the same file, also through a
+  // symbolic or hard link; false when they do not or when it cannot tell.
+  // Opens, creates and changes nothing.
+  virtual bool IsSameFile(const char* a, const char* b) = 0;
+
   // The process's arguments.
   virtual ProcessArguments GetCommandLine() = 0;
 

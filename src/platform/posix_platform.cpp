@@ -238,6 +238,14 @@ ProcessArguments PosixPlatform::GetCommandLine() {
   return arguments;
 }
 
+bool PosixPlatform::IsSameFile(const char* a, const char* b) {
+  struct stat a_status;
+  struct stat b_status;
+  return ::stat(a, &a_status) == 0 && ::stat(b, &b_status) == 0 &&
+         a_status.st_dev == b_status.st_dev &&
+         a_status.st_ino == b_status.st_ino;
+}
+
 const KeyOrder* PosixPlatform::NativeKeyOrder() { return nullptr; }
 
 bool PosixPlatform::LocateCode(const void* code, CodeLocation* where) {

@@ -76,6 +76,9 @@ class PosixPlatform final : public Platform {
 
   std::uint32_t GetLastError() override;
 
+  // Same device and inode, by stat (so symbolic links are followed).
+  bool IsSameFile(const char* a, const char* b) override;
+
   // Split arguments: argv as given to the constructor.
   ProcessArguments GetCommandLine() override;
 

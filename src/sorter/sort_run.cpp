@@ -36,10 +36,11 @@ std::string InputName(Process& process) {
 // Refuses an output name that designates the input file itself, before
 // anything is created or emptied: the input would be destroyed unread. The
 // refusal is the sharing conflict the open of such an input would meet.
-void RefuseOutputOverInput(const std::string& input_name,
+void RefuseOutputOverInput(Platform& platform, const std::string& input_name,
                            const std::string& output_name) {
   if (input_name.empty()) return;
-  if (input_name == output_name) {
+  if (input_name == output_name ||
+      platform.IsSameFile(input_name.c_str(), output_name.c_str())) {
     SetPendingIoError(
         static_cast<std::int32_t>(platform_error::kSharingViolation));
     CheckIo();
@@ -80,7 +81,7 @@ void RunSort(Process& process) {
   CheckIo();
 
   const std::string output_name = OutputNameFor(input_name);
-  RefuseOutputOverInput(input_name, output_name);
+  RefuseOutputOverInput(platform, input_name, output_name);
   TextStream output(platform);
   output.Name(output_name);
   output.OpenForWriting();

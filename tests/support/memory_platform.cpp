@@ -231,6 +231,20 @@ ProcessArguments MemoryPlatform::GetCommandLine() {
   return arguments;
 }
 
+void MemoryPlatform::AddLink(const std::string& link,
+                             const std::string& target) {
+  links_[link] = target;
+}
+
+bool MemoryPlatform::IsSameFile(const char* a, const char* b) {
+  const auto resolve = [this](const std::string& name) {
+    const auto link = links_.find(name);
+    return link == links_.end() ? name : link->second;
+  };
+  const std::string file = resolve(a);
+  return files_.count(file) != 0 && file == resolve(b);
+}
+
 bool MemoryPlatform::LocateCode(const void*, CodeLocation* where) {
   *where = CodeLocation();
   if (module_name_.empty()) return false;

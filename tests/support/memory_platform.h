@@ -59,6 +59,9 @@ class MemoryPlatform final : public Platform {
   // empty needs that directory added with AddDirectory to be opened.
   void AddFile(const std::string& name, std::string contents);
   void AddDirectory(const std::string& name);
+  // Makes `link` another name of the file `target` for IsSameFile (only:
+  // opening `link` does not reach `target`).
+  void AddLink(const std::string& link, const std::string& target);
   bool HasFile(const std::string& name) const;
   // What has reached the file through WriteFile; "" for a missing file.
   std::string FileContents(const std::string& name) const;
@@ -132,6 +135,8 @@ class MemoryPlatform final : public Platform {
   // other handle fails with code 6.
   bool CloseHandle(Handle handle) override;
   std::uint32_t GetLastError() override { return last_error_; }
+  // The same name, or two names joined by AddLink, when the file exists.
+  bool IsSameFile(const char* a, const char* b) override;
   ProcessArguments GetCommandLine() override;
   const KeyOrder* NativeKeyOrder() override { return native_key_order_; }
   bool LocateCode(const void* code, CodeLocation* where) override;
@@ -164,6 +169,7 @@ class MemoryPlatform final : public Platform {
 
   std::map<std::string, std::string> files_;
   std::set<std::string> directories_;
+  std::map<std::string, std::string> links_;
   std::map<Handle, OpenFile> open_files_;
   Handle next_file_handle_ = 100;
   std::size_t max_name_bytes_ = 4095;
