@@ -30,6 +30,15 @@ class Exception {
   const void* address() const { return address_; }
   void set_address(const void* address) { address_ = address; }
 
+ protected:
+  // A message that outlives every failure object made with it; making such
+  // a failure allocates nothing.
+  struct LastingMessage {
+    const std::string* text;
+  };
+  explicit Exception(LastingMessage message)
+      : message_(std::shared_ptr<const void>(), message.text) {}
+
  private:
   std::shared_ptr<const std::string> message_;
   const void* address_ = nullptr;
@@ -50,6 +59,11 @@ class EInOutError : public Exception {
 class EHeapException : public Exception {
  public:
   using Exception::Exception;
+
+ protected:
+  explicit EHeapException(LastingMessage message) : Exception(message) {}
+
+ public:
   const char* ClassName() const override { return "EHeapException"; }
 };
 
@@ -57,7 +71,9 @@ class EHeapException : public Exception {
 // for every failed allocation, so reporting it needs no memory.
 class EOutOfMemory : public EHeapException {
  public:
-  using EHeapException::EHeapException;
+  // Made with a message that outlives it, so making it allocates nothing.
+  explicit EOutOfMemory(const std::string& lasting_message)
+      : EHeapException(LastingMessage{&lasting_message}) {}
   const char* ClassName() const override { return "EOutOfMemory"; }
 };
 

@@ -10,8 +10,8 @@
 namespace mlfsort {
 
 EInOutError BuildIoFailure(std::int32_t code) {
-  const std::string* message = FailureHooks::IoMessage(code);
-  if (message != nullptr) return EInOutError(*message, code);
+  const char* message = FailureHooks::IoMessage(code);
+  if (message != nullptr) return EInOutError(message, code);
   return EInOutError(FormatMessage(MessageId::kIoErrorFallback, code), code);
 }
 

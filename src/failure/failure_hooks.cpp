@@ -11,31 +11,34 @@ namespace {
 
 constexpr std::size_t kIoMessageCount = std::size(kIoMessageTable);
 
+// Loading the messages and making the out-of-memory failure allocate
+// nothing, so start-up cannot run out of memory before the hooks are in
+// place.
 struct HookState {
   bool installed = false;
+  std::array<std::array<char, 256>, kIoMessageCount> io_messages;
+  std::string out_of_memory_text = std::string(64, '\0');
   std::optional<EOutOfMemory> out_of_memory;
-  std::array<std::string, kIoMessageCount> io_messages;
 };
 
-HookState& State() {
-  static HookState state;
-  return state;
-}
+// Made before main, so its one allocation never meets an exhausted memory.
+HookState hook_state;
 
-std::string LoadedText(MessageId id) {
-  char text[256];
-  const std::size_t length = LoadMessage(id, text, sizeof text);
-  return std::string(text, length);
-}
+HookState& State() { return hook_state; }
 
 }  // namespace
 
 void FailureHooks::Install() {
   HookState& state = State();
   for (std::size_t row = 0; row < kIoMessageCount; ++row) {
-    state.io_messages[row] = LoadedText(kIoMessageTable[row].message);
+    LoadMessage(kIoMessageTable[row].message, state.io_messages[row].data(),
+                state.io_messages[row].size());
   }
-  state.out_of_memory.emplace(LoadedText(MessageId::kOutOfMemory));
+  // The text is loaded into room reserved when the state was made.
+  std::string& text = state.out_of_memory_text;
+  text.resize(text.capacity());
+  text.resize(LoadMessage(MessageId::kOutOfMemory, text.data(), text.size()));
+  state.out_of_memory.emplace(text);
   state.installed = true;
 }
 
@@ -52,10 +55,12 @@ const EOutOfMemory* FailureHooks::OutOfMemory() {
   return state.out_of_memory ? &*state.out_of_memory : nullptr;
 }
 
-const std::string* FailureHooks::IoMessage(std::int32_t code) {
+const char* FailureHooks::IoMessage(std::int32_t code) {
   const HookState& state = State();
   for (std::size_t row = 0; row < kIoMessageCount; ++row) {
-    if (kIoMessageTable[row].code == code) return &state.io_messages[row];
+    if (kIoMessageTable[row].code == code) {
+      return state.io_messages[row].data();
+    }
   }
   return nullptr;
 }

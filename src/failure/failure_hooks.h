@@ -8,7 +8,6 @@
 #define MLFSORT_FAILURE_FAILURE_HOOKS_H_
 
 #include <cstdint>
-#include <string>
 
 #include "failure/exceptions.h"
 
@@ -17,8 +16,8 @@ namespace mlfsort {
 class FailureHooks {
  public:
   // Loads the messages of the I/O message table and "Out of memory", makes
-  // the one out-of-memory failure object, then installs the hooks. Throws
-  // std::bad_alloc when memory runs out before the hooks are in place.
+  // the one out-of-memory failure object, then installs the hooks. Allocates
+  // nothing.
   static void Install();
 
   // Removes the hooks and releases the out-of-memory failure object.
@@ -32,7 +31,7 @@ class FailureHooks {
   // The message for an I/O failure with `code`, as loaded by Install: the
   // table's message, or nullptr when the code is not in the table (the
   // caller then words it "I/O error <code>").
-  static const std::string* IoMessage(std::int32_t code);
+  static const char* IoMessage(std::int32_t code);
 };
 
 }  // namespace mlfsort

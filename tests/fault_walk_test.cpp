@@ -1,0 +1,212 @@
+// Fault walks over a whole sort run: fail platform call N (or allocation N)
+// for N = 1, 2, 3, ... until a run meets no fault, and check that every run
+// ends either normally with the right output, or with exactly one failure
+// report, exit status 1, the input unchanged and the output file holding
+// only whole blocks written out before the failure.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "failure/process_frame.h"
+#include "sorter/sort_run.h"
+#include "support/allocation_faults.h"
+#include "support/memory_platform.h"
+#include "support/sort_model.h"
+#include "textio/pending_io_error.h"
+
+namespace mlfsort {
+namespace {
+
+// Pass-through and sortable lines of several blocks, duplicates included.
+std::string SampleInput() {
+  std::string input = "#!MLF!#\r\n";
+  for (int i = 0; i < 40; ++i) {
+    input += "\"*/utt" + std::to_string((i * 7) % 23) + ".lab\" sil a b c\r\n";
+    if (i % 9 == 0) input += "# comment " + std::to_string(i) + "\r\n";
+    if (i % 11 == 0) input += ".\r\n";
+  }
+  return input;
+}
+
+// The in-memory platform, with its own allocations left out of the
+// allocation walk: it stands for the operating system, not for the code
+// under test.
+class UncountedPlatform final : public Platform {
+ public:
+  explicit UncountedPlatform(MemoryPlatform& platform) : platform_(platform) {}
+
+  std::size_t MaxNameBytes() const override { return platform_.MaxNameBytes(); }
+  Handle OpenForReading(const char* name) override {
+    UncountedAllocations uncounted;
+    return platform_.OpenForReading(name);
+  }
+  Handle CreateForWriting(const char* name) override {
+    UncountedAllocations uncounted;
+    return platform_.CreateForWriting(name);
+  }
+  Handle GetStdHandle(StandardHandle which) override {
+    UncountedAllocations uncounted;
+    return platform_.GetStdHandle(which);
+  }
+  FileType GetFileType(Handle handle) override {
+    UncountedAllocations uncounted;
+    return platform_.GetFileType(handle);
+  }
+  bool ReadFile(Handle handle, void* buffer, std::uint32_t size,
+                std::uint32_t* bytes_read) override {
+    UncountedAllocations uncounted;
+    return platform_.ReadFile(handle, buffer, size, bytes_read);
+  }
+  bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
+                 std::uint32_t* bytes_written) override {
+    UncountedAllocations uncounted;
+    return platform_.WriteFile(handle, buffer, size, bytes_written);
+  }
+  bool CloseHandle(Handle handle) override {
+    UncountedAllocations uncounted;
+    return platform_.CloseHandle(handle);
+  }
+  std::uint32_t GetLastError() override { return platform_.GetLastError(); }
+  bool IsSameFile(const char* a, const char* b) override {
+    UncountedAllocations uncounted;
+    return platform_.IsSameFile(a, b);
+  }
+  ProcessArguments GetCommandLine() override {
+    UncountedAllocations uncounted;
+    return platform_.GetCommandLine();
+  }
+  const KeyOrder* NativeKeyOrder() override {
+    return platform_.NativeKeyOrder();
+  }
+  bool LocateCode(const void* code, CodeLocation* where) override {
+    return platform_.LocateCode(code, where);
+  }
+  void ExitProcess(int status) override {
+    UncountedAllocations uncounted;
+    platform_.ExitProcess(status);
+  }
+
+ private:
+  MemoryPlatform& platform_;
+};
+
+struct Outcome {
+  int status;
+  std::string output_file;
+  std::string standard_output;
+  std::string input_file;
+};
+
+class FaultWalkTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetPendingIoError(0); }
+
+  static void Prepare(MemoryPlatform& platform) {
+    platform.AddFile("train.mlf", SampleInput());
+    platform.SetArguments({"mlfsort", "train.mlf"});
+  }
+
+  static Outcome Finish(MemoryPlatform& platform, int status) {
+    return {status, platform.FileContents("train.srt"),
+            platform.StandardOutput(), platform.FileContents("train.mlf")};
+  }
+
+  // Checks one run: a normal end with the whole output, or one report.
+  void ExpectSoundEnd(const Outcome& outcome, const std::string& context) {
+    SCOPED_TRACE(context);
+    EXPECT_EQ(outcome.input_file, SampleInput());
+    EXPECT_EQ(outcome.standard_output.find("Runtime error"), std::string::npos);
+    if (outcome.status == 0) {
+      EXPECT_EQ(outcome.output_file, expected_);
+      // A failure of the last write-out of standard output, at shutdown,
+      // goes unreported once the output file is complete.
+      EXPECT_TRUE(outcome.standard_output == "\r\n\r\n" ||
+                  outcome.standard_output.empty());
+      return;
+    }
+    EXPECT_EQ(outcome.status, 1);
+    // At most one report; none when standard output itself failed.
+    const std::size_t first = outcome.standard_output.find("Exception ");
+    if (first != std::string::npos) {
+      EXPECT_EQ(outcome.standard_output.find("Exception ", first + 1),
+                std::string::npos);
+      static const std::regex kReport(
+          "Exception (EInOutError|EOutOfMemory) in module mlfsort at "
+          "[0-9A-F]{8}\\.\n[^\r\n]+\\.\r\n$");
+      EXPECT_TRUE(std::regex_search(outcome.standard_output, kReport))
+          << outcome.standard_output;
+    }
+    const std::string& written = outcome.output_file;
+    EXPECT_EQ(written, expected_.substr(0, written.size()));
+    EXPECT_TRUE(written.size() % 128 == 0 || written.size() == expected_.size())
+        << written.size();
+  }
+
+  const std::string expected_ = ModelSortedOutput(SampleInput());
+};
+
+TEST_F(FaultWalkTest, EveryPlatformCallFailingOnce) {
+  int calls_in_a_clean_run = 0;
+  {
+    MemoryPlatform platform;
+    Prepare(platform);
+    ASSERT_EQ(RunProcess(platform, SystemModules(), &RunSort), 0);
+    ASSERT_EQ(platform.FileContents("train.srt"), expected_);
+    calls_in_a_clean_run = platform.counted_calls();
+  }
+  ASSERT_GT(calls_in_a_clean_run, 20);
+  for (int n = 1;; ++n) {
+    MemoryPlatform platform;
+    Prepare(platform);
+    platform.FailCall(n, platform_error::kIoDevice);
+    const int status = RunProcess(platform, SystemModules(), &RunSort);
+    ExpectSoundEnd(Finish(platform, status), "call " + std::to_string(n));
+    if (platform.counted_calls() < n) {
+      EXPECT_EQ(n, calls_in_a_clean_run + 1);
+      break;
+    }
+    SetPendingIoError(0);
+  }
+}
+
+TEST_F(FaultWalkTest, EveryPlatformCallFailingFromNOn) {
+  for (int n = 1;; ++n) {
+    MemoryPlatform platform;
+    Prepare(platform);
+    platform.FailCallsFrom(n, platform_error::kDiskFull);
+    const int status = RunProcess(platform, SystemModules(), &RunSort);
+    ExpectSoundEnd(Finish(platform, status), "from call " + std::to_string(n));
+    SetPendingIoError(0);
+    if (platform.counted_calls() < n) break;
+  }
+}
+
+TEST_F(FaultWalkTest, EveryAllocationFailing) {
+  for (bool onward : {false, true}) {
+    for (long n = 1;; ++n) {
+      MemoryPlatform platform;
+      Prepare(platform);
+      UncountedPlatform uncounted_platform(platform);
+      AllocationFaults::FailFrom(n, onward);
+      const int status =
+          RunProcess(uncounted_platform, SystemModules(), &RunSort);
+      AllocationFaults::Disarm();
+      const bool fired = AllocationFaults::Fired();
+      const Outcome outcome = Finish(platform, status);
+      const std::string context =
+          "allocation " + std::to_string(n) + (onward ? " onward" : "");
+      ExpectSoundEnd(outcome, context);
+      SetPendingIoError(0);
+      if (!fired) break;
+      EXPECT_EQ(status, 1) << context;
+      EXPECT_NE(outcome.standard_output.find("\nOut of memory.\r\n"),
+                std::string::npos)
+          << context << ": " << outcome.standard_output;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mlfsort
