@@ -1,0 +1,553 @@
+// Runs the built mlfsort binary in temporary directories and checks what it
+// leaves on disk, on standard output and in its exit status.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "support/binary_runner.h"
+#include "support/sort_model.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define MLFSORT_E2E_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MLFSORT_E2E_UNDER_ASAN 1
+#endif
+#endif
+
+namespace mlfsort {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kBinary[] = MLFSORT_BINARY;
+constexpr char kCorpusDir[] = MLFSORT_CORPUS_DIR;
+constexpr char kExamplesDir[] = MLFSORT_EXAMPLES_DIR;
+constexpr char kPrompt[] = "Enter MLF file to sort: ";
+constexpr char kTwoLineEnds[] = "\r\n\r\n";
+// The unprivileged account that checks permission failures when the tests
+// run as root, for whom no permission bit would ever refuse anything.
+constexpr std::uint32_t kNobody = 65534;
+
+// A small label file whose sortable lines are out of order.
+constexpr std::string_view kSmallInput =
+    "#!MLF!#\r\n\"*/utt2.lab\"\r\n\"*/utt1.lab\"\r\n";
+constexpr std::string_view kSmallSorted =
+    "#!MLF!#\r\n\"*/utt1.lab\"\r\n\"*/utt2.lab\"\r\n";
+
+// Permission bits refuse root nothing, so permission checks then run under
+// an unprivileged account.
+bool RunningAsRoot() {
+#ifdef _WIN32
+  return false;
+#else
+  return ::geteuid() == 0;
+#endif
+}
+
+// A failure report found at the end of standard output, taken apart.
+struct FailureReport {
+  std::string written_before;  // what standard output received before it
+  std::string class_name;
+  std::string module_name;
+  std::string address;
+  std::string message;
+};
+
+// Finds the last failure report in `output`: "Exception CLASS in module
+// MODULE at XXXXXXXX." LF "MESSAGE" CR LF, ending the output.
+std::optional<FailureReport> ParseFailureReport(const std::string& output) {
+  constexpr std::string_view kStart = "Exception ";
+  constexpr std::string_view kInModule = " in module ";
+  constexpr std::string_view kAt = " at ";
+  constexpr std::size_t kAddressDigits = 8;
+  const std::size_t start = output.rfind(kStart);
+  if (start == std::string::npos) return std::nullopt;
+  FailureReport report;
+  report.written_before = output.substr(0, start);
+
+  const std::string_view rest =
+      std::string_view(output).substr(start + kStart.size());
+  const std::size_t line_break = rest.find('\n');
+  if (line_break == std::string_view::npos) return std::nullopt;
+  const std::string_view first_line = rest.substr(0, line_break);
+  const std::string_view second_line = rest.substr(line_break + 1);
+
+  const std::size_t in_module = first_line.find(kInModule);
+  const std::size_t tail = kAt.size() + kAddressDigits + 1;
+  if (in_module == std::string_view::npos ||
+      first_line.size() < in_module + kInModule.size() + tail) {
+    return std::nullopt;
+  }
+  const std::size_t at = first_line.size() - tail;
+  if (first_line.substr(at, kAt.size()) != kAt || first_line.back() != '.') {
+    return std::nullopt;
+  }
+  report.class_name = first_line.substr(0, in_module);
+  const std::size_t module_start = in_module + kInModule.size();
+  report.module_name = first_line.substr(module_start, at - module_start);
+  report.address = first_line.substr(at + kAt.size(), kAddressDigits);
+  if (report.address.find_first_not_of("0123456789ABCDEF") !=
+      std::string::npos) {
+    return std::nullopt;
+  }
+
+  if (!second_line.ends_with("\r\n")) return std::nullopt;
+  report.message = second_line.substr(0, second_line.size() - 2);
+  if (report.message.find_first_of("\r\n") != std::string::npos) {
+    return std::nullopt;
+  }
+  return report;
+}
+
+// Byte-for-byte comparison that stays readable for files of megabytes.
+::testing::AssertionResult SameBytes(const std::string& actual,
+                                     const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  const auto mismatch = std::mismatch(actual.begin(), actual.end(),
+                                      expected.begin(), expected.end());
+  const std::size_t at =
+      static_cast<std::size_t>(mismatch.first - actual.begin());
+  const std::size_t from = at < 40 ? 0 : at - 40;
+  return ::testing::AssertionFailure()
+         << "sizes " << actual.size() << " (actual) and " << expected.size()
+         << " (expected); first difference at byte " << at << "\n  actual:   "
+         << ::testing::PrintToString(actual.substr(from, 80))
+         << "\n  expected: "
+         << ::testing::PrintToString(expected.substr(from, 80));
+}
+
+std::string Describe(const RunResult& result) {
+  std::string text =
+      result.signaled
+          ? "killed by signal " + std::to_string(result.signal_number)
+          : "exit status " + std::to_string(result.exit_status);
+  return text + ", stdout " + ::testing::PrintToString(result.stdout_bytes) +
+         ", stderr " + ::testing::PrintToString(result.stderr_bytes);
+}
+
+void ExpectNormalEnd(const RunResult& result) {
+  EXPECT_TRUE(result.exited && result.exit_status == 0) << Describe(result);
+}
+
+// Expects the run to have ended with exit status 1 and a failure report of
+// `class_name` with `message` (closing "." included) on standard output,
+// after exactly `written_before`. Returns the report's address.
+std::string ExpectFailureReport(const RunResult& result,
+                                const std::string& written_before,
+                                const std::string& class_name,
+                                const std::string& message) {
+  EXPECT_TRUE(result.exited && result.exit_status == 1) << Describe(result);
+  const std::optional<FailureReport> report =
+      ParseFailureReport(result.stdout_bytes);
+  if (!report) {
+    ADD_FAILURE() << "no failure report at the end: " << Describe(result);
+    return std::string();
+  }
+  EXPECT_EQ(report->written_before, written_before);
+  EXPECT_EQ(report->class_name, class_name);
+  EXPECT_EQ(report->module_name, fs::path(kBinary).filename().string());
+  EXPECT_EQ(report->message, message);
+  return report->address;
+}
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(temp_.path().empty()) << "cannot make a temporary directory";
+  }
+
+  std::string PathOf(const std::string& name) const { return temp_.Join(name); }
+
+  void WriteFile(const std::string& name, std::string_view bytes) {
+    ASSERT_TRUE(WriteFileBytes(PathOf(name), std::string(bytes))) << name;
+  }
+
+  std::optional<std::string> ReadFile(const std::string& name) const {
+    return ReadFileBytes(PathOf(name));
+  }
+
+  // Runs the tool in the temporary directory, leaving every check to the
+  // caller.
+  RunResult RunUnchecked(std::vector<std::string> arguments,
+                         RunOptions options) {
+    options.working_directory = temp_.path();
+    options.arguments = std::move(arguments);
+    return RunBinary(kBinary, options);
+  }
+
+  // As RunUnchecked; the run must also start, end in time and never print
+  // a runtime error.
+  RunResult Run(std::vector<std::string> arguments, RunOptions options = {}) {
+    RunResult result = RunUnchecked(std::move(arguments), std::move(options));
+    EXPECT_FALSE(result.exec_failed) << "cannot start " << kBinary << ": "
+                                     << std::strerror(result.exec_errno);
+    EXPECT_FALSE(result.timed_out) << "killed after the timeout";
+    EXPECT_EQ(result.stdout_bytes.find("Runtime error"), std::string::npos);
+    EXPECT_EQ(result.stderr_bytes.find("Runtime error"), std::string::npos);
+    return result;
+  }
+
+  // Sorts `input` as in.mlf, expecting a normal run; returns in.srt.
+  std::string SortOf(const std::string& input) {
+    WriteFile("in.mlf", input);
+    const RunResult result = Run({"in.mlf"});
+    ExpectNormalEnd(result);
+    EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+    return ReadFile("in.srt").value_or("<no in.srt>");
+  }
+
+  ScopedTempDirectory temp_;
+};
+
+class EndToEndTypicalFile : public EndToEndTest {};
+class EndToEndLines : public EndToEndTest {};
+class EndToEndOutputName : public EndToEndTest {};
+class EndToEndStandardOutput : public EndToEndTest {};
+class EndToEndFailures : public EndToEndTest {};
+class EndToEndScale : public EndToEndTest {};
+class EndToEndRealFiles : public EndToEndTest {};
+
+TEST_F(EndToEndTypicalFile, HeaderThenUtterancesInKeyOrder) {
+  WriteFile("train.mlf", kSmallInput);
+  const RunResult result = Run({"train.mlf"});
+  ExpectNormalEnd(result);
+  EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+  EXPECT_EQ(ReadFile("train.srt"), kSmallSorted);
+  EXPECT_EQ(ReadFile("train.mlf"), kSmallInput);
+}
+
+TEST_F(EndToEndLines, PassThroughOnlyInputComesBackWithCrLf) {
+  EXPECT_EQ(SortOf("#!MLF!#\r#c\r\n\r\n\r#last"),
+            "#!MLF!#\r\n#c\r\n\r\n\r\n#last\r\n");
+}
+
+TEST_F(EndToEndLines, LfOnlyInputIsOneLine) {
+  EXPECT_EQ(SortOf("#!MLF!#\n\"*/b.lab\"\nx\n.\n"),
+            "#!MLF!#\n\"*/b.lab\"\nx\n.\n\r\n");
+  EXPECT_EQ(SortOf("\"*/b.lab\"\nx\n.\n"), "\"*/b.lab\"\nx\n.\n\r\n");
+}
+
+TEST_F(EndToEndLines, EndOfTextByteEndsTheInput) {
+  EXPECT_EQ(SortOf("#h\r\n\"*/b\"\r\n\x1a\"*/a\"\r\n#late\r\n"),
+            "#h\r\n\"*/b\"\r\n");
+  EXPECT_EQ(SortOf("\"*/b\032c\r\n\"*/a\"\r\n"), "\"*/b\r\n");
+}
+
+TEST_F(EndToEndLines, EmptyInputGivesEmptyOutput) { EXPECT_EQ(SortOf(""), ""); }
+
+TEST_F(EndToEndLines, PassThroughLinesComeBeforeSortableOnes) {
+  EXPECT_EQ(SortOf("#!MLF!#\r\n\"*/a.lab\"\r\n#comment\r\n\r\n"),
+            "#!MLF!#\r\n#comment\r\n\r\n\"*/a.lab\"\r\n");
+  // A blank before the "#" makes a sortable line, keyed from "x".
+  EXPECT_EQ(SortOf("#h\r\n #x\r\nzz0\r\n"), "#h\r\nzz0\r\n #x\r\n");
+}
+
+TEST_F(EndToEndLines, ShortLinesShareTheEmptyKeyAndTheLastWins) {
+  EXPECT_EQ(SortOf("\"*/b\"\r\nx\r\n\"*/a\"\r\nab\r\n.\r\n"),
+            ".\r\n\"*/a\"\r\n\"*/b\"\r\n");
+}
+
+TEST_F(EndToEndLines, EqualKeysKeepOnlyTheLaterLine) {
+  // Letter case in bytes 3 to 101 and the first two bytes do not count.
+  EXPECT_EQ(SortOf("xx/UTT1.lab first\r\nyy/utt1.LAB FIRST\r\n"),
+            "yy/utt1.LAB FIRST\r\n");
+  // Neither does anything after byte 101 ...
+  const std::string prefix = "xx" + std::string(99, 'k');
+  EXPECT_EQ(SortOf(prefix + "first\r\n" + prefix + "second\r\n"),
+            prefix + "second\r\n");
+  // ... but byte 101 itself does.
+  const std::string almost = "xx" + std::string(98, 'k');
+  EXPECT_EQ(SortOf(almost + "b\r\n" + almost + "a\r\n"),
+            almost + "a\r\n" + almost + "b\r\n");
+}
+
+TEST_F(EndToEndLines, MixedKeysComeOutInTheModelsOrder) {
+  const std::vector<std::string> keys = {
+      "utt2.lab",  "co-op",  "a b",       "\xc9T\xc9",
+      "utt10.lab", "ab'",    "a\tb",      "CO_OP",
+      "a-b",       "a~b",    "utt1a.lab", std::string("a\0b", 3),
+      "\xe9t\xe9", "a+b",    "coop",      "a\001b",
+      "utt1.lab",  "ab",     "a\177b",    "a\nb",
+      "A-B",       "a\013b", "utt_1.lab", "we're",
+      "were",      "9",      "-ab",       "'ab"};
+  std::string input = "#!MLF!#\r\n";
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    input += "p" + std::string(1, static_cast<char>('a' + i)) + keys[i];
+    input += i % 2 == 0 ? "\r\n" : "\r";
+  }
+  EXPECT_TRUE(SameBytes(SortOf(input), ModelSortedOutput(input)));
+}
+
+TEST_F(EndToEndOutputName, FirstDotAnywhereStartsTheSuffix) {
+  ASSERT_TRUE(fs::create_directory(PathOf("data.set")));
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a.b.mlf", "a.srt"},      {"labels", "srt"},
+      {"labels.", "labels.srt"}, {"data.set/x.mlf", "data.srt"},
+      {"./x.mlf", ".srt"},
+  };
+  for (const auto& [input_name, output_name] : cases) {
+    SCOPED_TRACE(input_name);
+    WriteFile(input_name, kSmallInput);
+    const RunResult result = Run({input_name});
+    ExpectNormalEnd(result);
+    EXPECT_EQ(ReadFile(output_name), kSmallSorted);
+  }
+  EXPECT_FALSE(fs::exists(PathOf("data.set/x.srt")));
+}
+
+TEST_F(EndToEndStandardOutput, ArgumentGivesExactlyTwoLineEnds) {
+  WriteFile("train.mlf", kSmallInput);
+  for (ChildOutput output : {ChildOutput::kPipe, ChildOutput::kFile}) {
+    RunOptions options;
+    options.output = output;
+    const RunResult result = Run({"train.mlf"}, options);
+    ExpectNormalEnd(result);
+    EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+  }
+}
+
+TEST_F(EndToEndStandardOutput, PromptReadsTheNameFromStandardInput) {
+  WriteFile("train.mlf", kSmallInput);
+  for (ChildInput input : {ChildInput::kPipe, ChildInput::kFile}) {
+    ASSERT_TRUE(fs::remove(PathOf("train.srt")) ||
+                !fs::exists(PathOf("train.srt")));
+    RunOptions options;
+    options.input = input;
+    options.stdin_bytes = "train.mlf\r\n";
+    const RunResult result = Run({}, options);
+    ExpectNormalEnd(result);
+    EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+    EXPECT_EQ(ReadFile("train.srt"), kSmallSorted);
+  }
+}
+
+TEST_F(EndToEndStandardOutput, EmptyNameSortsStandardInputIntoSrt) {
+  // Longer than one 128-byte block, so bytes that came in with the name
+  // line must not be lost.
+  std::string body = "#!MLF!#\r\n";
+  for (int i = 40; i > 0; --i) {
+    body += "\"*/utt" + std::to_string(i) + ".lab\"\r\n.\r\n";
+  }
+  for (ChildInput input : {ChildInput::kPipe, ChildInput::kFile}) {
+    RunOptions options;
+    options.input = input;
+    options.stdin_bytes = "\r\n" + body;
+    const RunResult result = Run({}, options);
+    ExpectNormalEnd(result);
+    EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+    EXPECT_TRUE(SameBytes(ReadFile("srt").value_or("<no srt>"),
+                          ModelSortedOutput(body)));
+  }
+}
+
+TEST_F(EndToEndStandardOutput, EmptyStandardInputGivesEmptySrt) {
+  const RunResult result = Run({});  // standard input is /dev/null
+  ExpectNormalEnd(result);
+  EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+  EXPECT_EQ(ReadFile("srt"), "");
+}
+
+TEST_F(EndToEndFailures, MissingInputLeavesAnEmptyOutputFile) {
+  const RunResult result = Run({"missing.mlf"});
+  ExpectFailureReport(result, "\r\n", "EInOutError", "File not found.");
+  EXPECT_EQ(ReadFile("missing.srt"), "");
+}
+
+TEST_F(EndToEndFailures, MissingDirectoryIsAnInvalidFilename) {
+  const RunResult result = Run({"nodir/x.mlf"});
+  ExpectFailureReport(result, "\r\n", "EInOutError", "Invalid filename.");
+}
+
+TEST_F(EndToEndFailures, UnwritableDirectoryIsAccessDenied) {
+  RunOptions options;
+  if (RunningAsRoot()) {
+    options.run_as_user = kNobody;
+    options.run_as_group = kNobody;
+  }
+  ASSERT_TRUE(fs::create_directory(PathOf("ro")));
+  WriteFile("ro/x.mlf", kSmallInput);
+  fs::permissions(temp_.path(), fs::perms::others_read | fs::perms::others_exec,
+                  fs::perm_options::add);
+  fs::permissions(PathOf("ro"),
+                  fs::perms::owner_read | fs::perms::owner_exec |
+                      fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec);
+  const RunResult result = RunUnchecked({"ro/x.mlf"}, options);
+  if (result.exec_failed && options.run_as_user) {
+    GTEST_SKIP() << "running as root, and the unprivileged account cannot "
+                    "start "
+                 << kBinary << " (" << std::strerror(result.exec_errno)
+                 << "), so no permission would be refused";
+  }
+  ASSERT_FALSE(result.exec_failed) << std::strerror(result.exec_errno);
+  ExpectFailureReport(result, "\r\n", "EInOutError", "File access denied.");
+  EXPECT_FALSE(fs::exists(PathOf("ro/x.srt")));
+}
+
+TEST_F(EndToEndFailures, OutputNameOfTheInputIsRefusedAndInputKept) {
+  WriteFile("x.srt", kSmallInput);
+  const RunResult result = Run({"x.srt"});
+  ExpectFailureReport(result, "\r\n", "EInOutError", "I/O error 32.");
+  EXPECT_EQ(ReadFile("x.srt"), kSmallInput);
+}
+
+TEST_F(EndToEndFailures, OutputLinkedToTheInputIsRefusedAndInputKept) {
+  WriteFile("sym.mlf", kSmallInput);
+  fs::create_symlink("sym.mlf", PathOf("sym.srt"));
+  WriteFile("hard.mlf", kSmallInput);
+  fs::create_hard_link(PathOf("hard.mlf"), PathOf("hard.srt"));
+  // Here the input is the link and the output name the file it points to.
+  WriteFile("back.srt", kSmallInput);
+  fs::create_symlink("back.srt", PathOf("back.mlf"));
+  for (const std::string input_name : {"sym.mlf", "hard.mlf", "back.mlf"}) {
+    SCOPED_TRACE(input_name);
+    const RunResult result = Run({input_name});
+    ExpectFailureReport(result, "\r\n", "EInOutError", "I/O error 32.");
+    EXPECT_EQ(ReadFile(input_name), kSmallInput);
+  }
+}
+
+TEST_F(EndToEndFailures, EachCheckHasItsOwnAddressInEveryRun) {
+  WriteFile("x.srt", kSmallInput);
+  const std::string missing_input = ExpectFailureReport(
+      Run({"missing.mlf"}), "\r\n", "EInOutError", "File not found.");
+  const std::string missing_again = ExpectFailureReport(
+      Run({"missing.mlf"}), "\r\n", "EInOutError", "File not found.");
+  const std::string refused = ExpectFailureReport(
+      Run({"x.srt"}), "\r\n", "EInOutError", "I/O error 32.");
+  const std::string no_output = ExpectFailureReport(
+      Run({"nodir/x.mlf"}), "\r\n", "EInOutError", "Invalid filename.");
+  EXPECT_EQ(missing_input, missing_again);
+  EXPECT_NE(missing_input, refused);
+  EXPECT_NE(missing_input, no_output);
+}
+
+TEST_F(EndToEndFailures, ReportFollowsEverythingWrittenBefore) {
+  for (ChildOutput output : {ChildOutput::kPipe, ChildOutput::kFile}) {
+    RunOptions options;
+    options.input = ChildInput::kPipe;
+    options.stdin_bytes = "missing.mlf\r\n";
+    options.output = output;
+    ExpectFailureReport(Run({}, options), std::string(kPrompt) + "\r\n",
+                        "EInOutError", "File not found.");
+  }
+}
+
+// Without standard output the first line end written to it fails; the run
+// ends with status 1 before any file is touched, and the report that cannot
+// be written is not retried.
+TEST_F(EndToEndFailures, ClosedStandardOutputEndsWithStatusOne) {
+  WriteFile("train.mlf", kSmallInput);
+  RunOptions options;
+  options.output = ChildOutput::kClosed;
+  for (const std::string input_name : {"missing.mlf", "train.mlf"}) {
+    SCOPED_TRACE(input_name);
+    const RunResult result = Run({input_name}, options);
+    EXPECT_TRUE(result.exited && result.exit_status == 1) << Describe(result);
+  }
+  EXPECT_EQ(ReadFile("train.mlf"), kSmallInput);
+}
+
+TEST_F(EndToEndFailures, StandardOutputWhoseReaderIsGoneKillsNothing) {
+  WriteFile("train.mlf", kSmallInput);
+  RunOptions options;
+  options.output = ChildOutput::kReaderGone;
+  const RunResult failing = Run({"missing.mlf"}, options);
+  EXPECT_TRUE(failing.exited && failing.exit_status == 1) << Describe(failing);
+  const RunResult sorting = Run({"train.mlf"}, options);
+  EXPECT_TRUE(sorting.exited && sorting.exit_status == 0) << Describe(sorting);
+  EXPECT_EQ(ReadFile("train.srt"), kSmallSorted);
+}
+
+TEST_F(EndToEndFailures, ExhaustedMemoryIsReported) {
+#ifdef MLFSORT_E2E_UNDER_ASAN
+  GTEST_SKIP() << "the address sanitizer reserves far more address space "
+                  "than any useful RLIMIT_AS";
+#endif
+  // The binary starts in well under 16 MiB; one line of 32 MiB cannot be
+  // held within 24 MiB of address space.
+  constexpr std::uint64_t kLimit = 24u << 20;
+  constexpr std::uintmax_t kLineBytes = 32u << 20;
+  WriteFile("train.mlf", kSmallInput);
+  // Zero bytes are ordinary line bytes, so a sparse file makes the line
+  // without writing 32 MiB.
+  WriteFile("big.mlf", "xx");
+  fs::resize_file(PathOf("big.mlf"), kLineBytes);
+  {
+    std::ofstream big(PathOf("big.mlf"), std::ios::binary | std::ios::app);
+    big << "\r\n";
+    ASSERT_TRUE(big);
+  }
+  RunOptions options;
+  options.address_space_limit = kLimit;
+  const RunResult small = RunUnchecked({"train.mlf"}, options);
+  if (small.exec_failed) {
+    GTEST_SKIP() << "no address space limit here: "
+                 << std::strerror(small.exec_errno);
+  }
+  ExpectNormalEnd(small);  // the limit alone does not break the tool
+  ExpectFailureReport(Run({"big.mlf"}, options), "\r\n", "EOutOfMemory",
+                      "Out of memory.");
+}
+
+TEST_F(EndToEndScale, MoreThan65536LinesAllComeOutInOrder) {
+  constexpr int kLines = 70000;
+  std::vector<std::string> lines;
+  for (int i = 0; i < kLines; ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "\"*/utt%06d.lab\"", i);
+    lines.emplace_back(line);
+  }
+  std::string input = "#!MLF!#\r\n";
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    input += *it + "\r\n";
+  }
+  std::string expected = "#!MLF!#\r\n";
+  for (const std::string& line : lines) expected += line + "\r\n";
+  EXPECT_TRUE(SameBytes(SortOf(input), expected));
+}
+
+TEST_F(EndToEndRealFiles, CorpusFilesSortLikeTheModel) {
+  if (!fs::is_directory(kCorpusDir)) {
+    GTEST_SKIP() << "no label-file corpus at " << kCorpusDir;
+  }
+  std::vector<fs::path> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(kCorpusDir)) {
+    if (entry.path().extension() == ".mlf") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_FALSE(files.empty()) << "no *.mlf in " << kCorpusDir;
+  for (const fs::path& file : files) {
+    SCOPED_TRACE(file.filename().string());
+    const std::optional<std::string> input = ReadFileBytes(file.string());
+    ASSERT_TRUE(input);
+    EXPECT_TRUE(SameBytes(SortOf(*input), ModelSortedOutput(*input)));
+  }
+}
+
+TEST_F(EndToEndRealFiles, BundledExampleSortsLikeTheModel) {
+  const std::optional<std::string> input =
+      ReadFileBytes((fs::path(kExamplesDir) / "example.mlf").string());
+  ASSERT_TRUE(input) << "no example.mlf in " << kExamplesDir;
+  WriteFile("example.mlf", *input);
+  const RunResult result = Run({"example.mlf"});
+  ExpectNormalEnd(result);
+  EXPECT_TRUE(SameBytes(ReadFile("example.srt").value_or("<no example.srt>"),
+                        ModelSortedOutput(*input)));
+}
+
+}  // namespace
+}  // namespace mlfsort

@@ -1,0 +1,168 @@
+#include "support/sort_model.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <utility>
+
+namespace mlfsort {
+namespace {
+
+constexpr char kCarriageReturn = '\r';
+constexpr char kLineFeed = '\n';
+constexpr char kEndOfText = '\x1a';
+constexpr std::size_t kKeyStart = 2;  // byte 3, counted from 0
+constexpr std::size_t kKeyLength = 99;
+
+// Where each byte value stands: its rank at the first level, or its rank
+// among the tie-breakers; the other rank is -1.
+struct ByteRanks {
+  std::array<int, 256> first_level;
+  std::array<int, 256> tie_breaker;
+};
+
+const ByteRanks& Ranks() {
+  static const ByteRanks ranks = [] {
+    ByteRanks built;
+    built.first_level.fill(-1);
+    built.tie_breaker.fill(-1);
+
+    std::string tie_breakers;
+    tie_breakers.push_back('\0');
+    for (int byte = 1; byte <= 8; ++byte) tie_breakers.push_back(char(byte));
+    for (int byte = 14; byte <= 31; ++byte) tie_breakers.push_back(char(byte));
+    tie_breakers += "\x7f'-";
+    for (std::size_t i = 0; i < tie_breakers.size(); ++i) {
+      built.tie_breaker[static_cast<unsigned char>(tie_breakers[i])] =
+          static_cast<int>(i);
+    }
+
+    const std::string ascii_order =
+        " \t\n\v\f\r"
+        "!\"#$%&()*,./:;?@[\\]^_`{|}~"
+        "+<=>"
+        "0123456789"
+        "abcdefghijklmnopqrstuvwxyz";
+    int rank = 0;
+    for (char byte : ascii_order) {
+      built.first_level[static_cast<unsigned char>(byte)] = rank++;
+    }
+    for (int upper = 'A'; upper <= 'Z'; ++upper) {
+      built.first_level[upper] = built.first_level[upper - 'A' + 'a'];
+    }
+    for (int byte = 128; byte <= 255; ++byte) built.first_level[byte] = rank++;
+    return built;
+  }();
+  return ranks;
+}
+
+// A key taken apart into its two levels.
+struct KeyLevels {
+  std::vector<int> first;
+  // (position in the key, tie-breaker rank)
+  std::vector<std::pair<std::size_t, int>> second;
+};
+
+KeyLevels LevelsOf(std::string_view key) {
+  const ByteRanks& ranks = Ranks();
+  KeyLevels levels;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(key[i]);
+    if (ranks.tie_breaker[byte] >= 0) {
+      levels.second.emplace_back(i, ranks.tie_breaker[byte]);
+    } else {
+      levels.first.push_back(ranks.first_level[byte]);
+    }
+  }
+  return levels;
+}
+
+int CompareFirstLevel(const std::vector<int>& a, const std::vector<int>& b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+int CompareSecondLevel(const std::vector<std::pair<std::size_t, int>>& a,
+                       const std::vector<std::pair<std::size_t, int>>& b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    if (a[i].first != b[i].first) return a[i].first > b[i].first ? -1 : 1;
+    if (a[i].second != b[i].second) return a[i].second < b[i].second ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace
+
+std::vector<std::string> ModelSplitLines(std::string_view input) {
+  input = input.substr(0, input.find(kEndOfText));
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < input.size()) {
+    const std::size_t end = input.find(kCarriageReturn, start);
+    if (end == std::string_view::npos) {
+      lines.emplace_back(input.substr(start));
+      break;
+    }
+    lines.emplace_back(input.substr(start, end - start));
+    start = end + 1;
+    if (start < input.size() && input[start] == kLineFeed) ++start;
+  }
+  return lines;
+}
+
+bool ModelIsPassThrough(std::string_view line) {
+  return line.empty() || line.front() == '#';
+}
+
+std::string ModelSortKey(std::string_view line) {
+  if (line.size() <= kKeyStart) return std::string();
+  return std::string(line.substr(kKeyStart, kKeyLength));
+}
+
+int ModelCompareKeys(std::string_view a, std::string_view b) {
+  const KeyLevels levels_a = LevelsOf(a);
+  const KeyLevels levels_b = LevelsOf(b);
+  const int first = CompareFirstLevel(levels_a.first, levels_b.first);
+  if (first != 0) return first;
+  return CompareSecondLevel(levels_a.second, levels_b.second);
+}
+
+std::string ModelSortedOutput(std::string_view input) {
+  struct Held {
+    std::string key;
+    std::string line;
+  };
+  std::string output;
+  std::vector<Held> held;
+  for (std::string& line : ModelSplitLines(input)) {
+    if (ModelIsPassThrough(line)) {
+      output += line;
+      output += "\r\n";
+    } else {
+      held.push_back({ModelSortKey(line), std::move(line)});
+    }
+  }
+  // Stable, so lines with equal keys stay in input order and the last of
+  // each run of equal keys is the last one read.
+  std::stable_sort(held.begin(), held.end(), [](const Held& a, const Held& b) {
+    return ModelCompareKeys(a.key, b.key) < 0;
+  });
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    const bool last_of_its_key =
+        i + 1 == held.size() ||
+        ModelCompareKeys(held[i].key, held[i + 1].key) != 0;
+    if (last_of_its_key) {
+      output += held[i].line;
+      output += "\r\n";
+    }
+  }
+  return output;
+}
+
+}  // namespace mlfsort

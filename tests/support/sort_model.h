@@ -1,0 +1,53 @@
+// A plain reference model of what mlfsort writes, for tests and fuzz targets.
+//
+// It shares no code with the tool: lines are split, classified and ordered
+// here the slow, obvious way, so that a test can compare the tool's output
+// file byte for byte with ModelSortedOutput(input) for any input.
+
+#ifndef MLFSORT_TESTS_SUPPORT_SORT_MODEL_H_
+#define MLFSORT_TESTS_SUPPORT_SORT_MODEL_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mlfsort {
+
+// The lines of `input` without their line ends. A line ends at a CR or at a
+// CR LF pair; an LF anywhere else is an ordinary byte of the line. A byte 26
+// ends the input wherever it stands. The end of the data ends the last line,
+// and a line end just before it adds no empty line.
+std::vector<std::string> ModelSplitLines(std::string_view input);
+
+// True for the lines copied through at once: empty lines and lines whose
+// first byte is "#".
+bool ModelIsPassThrough(std::string_view line);
+
+// The sort key of a sortable line: bytes 3 to 101 of the line, counted from
+// 1; empty for lines of 1 or 2 bytes.
+std::string ModelSortKey(std::string_view line);
+
+// Orders two sort keys: negative when `a` sorts first, 0 when they are equal
+// (equal exactly when they are equal ignoring ASCII letter case), positive
+// when `b` sorts first.
+//
+// First level: the keys with their tie-breaker bytes (0, 1-8, 14-31, 127,
+// apostrophe, hyphen) left out, compared byte by byte by class: white space
+// (space, TAB, LF, VT, FF, CR in that order), then the other punctuation,
+// then + < = >, then digits, then letters ignoring case, then bytes 128-255
+// by value; a key that is a prefix of the other sorts first.
+// Second level, only when the first is equal: the (position, byte) lists of
+// the tie-breaker bytes, compared pair by pair; at the first differing pair
+// the one at the larger position sorts first, at the same position the byte
+// order 0, 1-8, 14-31, 127, apostrophe, hyphen decides; a shorter list sorts
+// first.
+int ModelCompareKeys(std::string_view a, std::string_view b);
+
+// The exact bytes of the output file for `input`: every pass-through line in
+// input order, then for each distinct sort key the last sortable line read
+// with that key, in ascending key order. Every line ends with CR LF.
+std::string ModelSortedOutput(std::string_view input);
+
+}  // namespace mlfsort
+
+#endif  // MLFSORT_TESTS_SUPPORT_SORT_MODEL_H_
