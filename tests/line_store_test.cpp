@@ -13,10 +13,10 @@ namespace {
 TEST(LineStoreTest, GrowsByTheListSteps) {
   LineStore lines;
   std::vector<std::int32_t> capacities;
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < 200 * LineStore::kLinesPerPlace; ++i) {
     lines.Append("line");
-    if (capacities.empty() || capacities.back() != lines.Capacity()) {
-      capacities.push_back(lines.Capacity());
+    if (capacities.empty() || capacities.back() != lines.PlaceCapacity()) {
+      capacities.push_back(lines.PlaceCapacity());
     }
   }
   EXPECT_EQ(capacities, (std::vector<std::int32_t>{4, 8, 12, 28, 44, 60, 76, 95,
@@ -29,10 +29,12 @@ TEST(LineStoreTest, KeepsEveryLineWhereItWas) {
   LineStore lines;
   std::vector<std::string> expected;
   std::vector<std::string_view> views;
-  // Short lines fill shared blocks; long ones get blocks of their own.
+  // Short lines fill shared blocks, lines longer than 127 bytes take more
+  // than one length byte, and long ones get blocks of their own.
   for (int i = 0; i < 20000; ++i) {
     std::string line = "line " + std::to_string(i);
     if (i % 5000 == 0) line += std::string(600000, 'x');
+    if (i % 13 == 0) line += std::string(200, 'y');
     if (i % 7 == 0) line.clear();
     views.push_back(lines.Append(line));
     expected.push_back(line);

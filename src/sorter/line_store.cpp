@@ -10,10 +10,18 @@ namespace mlfsort {
 namespace {
 
 // Lines are packed into blocks of this size; a longer line gets a block of
-// its own, so no block is ever larger than needed by more than this.
+// its own, so no block is larger than needed by more than this.
 constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 constexpr std::size_t kOwnBlockThreshold = kBlockBytes / 4;
-constexpr std::size_t kMaxLengthBytes = 10;  // a 64-bit length, 7 bits a byte
+
+// A line is stored as its length, 7 bits a byte, lowest first, with the
+// high bit set on all but the last byte, followed by its bytes. The writer
+// never sets the high bit on a byte followed by 0 (that would be a length
+// written too long), so the pair 0x80 0x00 is free to mark a jump: the
+// address of the next block follows it, and the next line begins there.
+constexpr unsigned char kJumpMark[2] = {0x80, 0x00};
+constexpr std::size_t kJumpBytes = sizeof kJumpMark + sizeof(void*);
+constexpr std::size_t kMaxLengthBytes = 10;  // a 64-bit length
 
 // Memory comes from operator new, the one place every part of the tool
 // asks for memory, so a failed request always looks the same.
@@ -30,6 +38,25 @@ unsigned char* PutLength(std::size_t length, unsigned char* out) {
   return out;
 }
 
+// The start of the line stored at `at`, after following a jump.
+const unsigned char* FollowJump(const unsigned char* at) {
+  if (at[0] != kJumpMark[0] || at[1] != kJumpMark[1]) return at;
+  const unsigned char* next;
+  std::memcpy(&next, at + sizeof kJumpMark, sizeof next);
+  return next;
+}
+
+// The line stored at `at` (a jump already followed).
+std::string_view LineStoredAt(const unsigned char* at) {
+  std::size_t length = 0;
+  for (int shift = 0;; shift += 7) {
+    const unsigned char byte = *at++;
+    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) break;
+  }
+  return std::string_view(reinterpret_cast<const char*>(at), length);
+}
+
 }  // namespace
 
 std::int32_t NextListCapacity(std::int32_t capacity) {
@@ -40,7 +67,7 @@ std::int32_t NextListCapacity(std::int32_t capacity) {
 }
 
 LineStore::~LineStore() {
-  ::operator delete(entries_);
+  ::operator delete(places_);
   for (unsigned char* block : blocks_) ::operator delete(block);
 }
 
@@ -48,10 +75,23 @@ LineStore::~LineStore() {
 // allocation.
 [[gnu::noinline]] std::string_view LineStore::Append(std::string_view line) {
   const void* caller = __builtin_return_address(0);
-  if (count_ == capacity_) GrowEntries(caller);
-  const Entry entry = CopyIntoBlock(line, caller);
-  entries_[count_++] = entry;
-  return LineAt(count_ - 1);
+  if (count_ == std::numeric_limits<std::int32_t>::max()) {
+    RaiseOutOfMemory(caller);
+  }
+  const bool keeps_place = count_ % kLinesPerPlace == 0;
+  if (keeps_place && count_ / kLinesPerPlace == place_capacity_) {
+    GrowPlaces(caller);
+  }
+  if (line.size() + kMaxLengthBytes > room_) StartBlock(line.size(), caller);
+  unsigned char* const entry = free_;
+  unsigned char* const bytes = PutLength(line.size(), entry);
+  if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
+  const std::size_t used = static_cast<std::size_t>(bytes - entry) + line.size();
+  free_ += used;
+  room_ -= used;
+  if (keeps_place) places_[count_ / kLinesPerPlace] = entry;
+  ++count_;
+  return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
 }
 
 [[gnu::noinline]] std::string_view LineStore::LineAt(
@@ -59,55 +99,45 @@ LineStore::~LineStore() {
   if (position < 0 || position >= count_) {
     RaiseIndexError(position, __builtin_return_address(0));
   }
-  const unsigned char* at = entries_[position];
-  std::size_t length = 0;
-  for (int shift = 0;; shift += 7) {
-    const unsigned char byte = *at++;
-    length |= static_cast<std::size_t>(byte & 0x7F) << shift;
-    if (byte < 0x80) break;
+  const unsigned char* at = FollowJump(places_[position / kLinesPerPlace]);
+  for (std::int32_t skip = position % kLinesPerPlace; skip > 0; --skip) {
+    const std::string_view line = LineStoredAt(at);
+    at = FollowJump(reinterpret_cast<const unsigned char*>(line.data()) +
+                    line.size());
   }
-  return std::string_view(reinterpret_cast<const char*>(at), length);
+  return LineStoredAt(at);
 }
 
-void LineStore::GrowEntries(const void* caller) {
-  const std::int32_t capacity = NextListCapacity(capacity_);
-  if (capacity == capacity_) RaiseOutOfMemory(caller);
-  auto* grown = reinterpret_cast<Entry*>(
-      AllocateBytes(static_cast<std::size_t>(capacity) * sizeof(Entry)));
+// Starts a new block for a line of `line_size` bytes, and leaves a jump to
+// it where the previous block ends.
+void LineStore::StartBlock(std::size_t line_size, const void* caller) {
+  const bool own_block = line_size > kOwnBlockThreshold;
+  const std::size_t size =
+      (own_block ? line_size + kMaxLengthBytes : kBlockBytes) + kJumpBytes;
+  blocks_.reserve(blocks_.size() + 1);
+  unsigned char* const block = AllocateBytes(size);
+  if (block == nullptr) RaiseOutOfMemory(caller);
+  blocks_.push_back(block);
+  if (free_ != nullptr) {
+    std::memcpy(free_, kJumpMark, sizeof kJumpMark);
+    std::memcpy(free_ + sizeof kJumpMark, &block, sizeof block);
+  }
+  free_ = block;
+  room_ = size - kJumpBytes;
+}
+
+void LineStore::GrowPlaces(const void* caller) {
+  const std::int32_t capacity = NextListCapacity(place_capacity_);
+  auto* grown = reinterpret_cast<const unsigned char**>(AllocateBytes(
+      static_cast<std::size_t>(capacity) * sizeof(const unsigned char*)));
   if (grown == nullptr) RaiseOutOfMemory(caller);
-  if (count_ > 0) {
-    std::memcpy(grown, entries_, static_cast<std::size_t>(count_) * sizeof(Entry));
+  if (place_capacity_ > 0) {
+    std::memcpy(grown, places_,
+                static_cast<std::size_t>(place_capacity_) * sizeof *places_);
   }
-  ::operator delete(entries_);
-  entries_ = grown;
-  capacity_ = capacity;
-}
-
-LineStore::Entry LineStore::CopyIntoBlock(std::string_view line,
-                                          const void* caller) {
-  const std::size_t needed = kMaxLengthBytes + line.size();
-  if (needed > block_space_) {
-    const bool own_block = line.size() > kOwnBlockThreshold;
-    const std::size_t size = own_block ? needed : kBlockBytes;
-    blocks_.reserve(blocks_.size() + 1);
-    unsigned char* block = AllocateBytes(size);
-    if (block == nullptr) RaiseOutOfMemory(caller);
-    blocks_.push_back(block);
-    if (own_block) {
-      unsigned char* bytes = PutLength(line.size(), block);
-      std::memcpy(bytes, line.data(), line.size());
-      return block;
-    }
-    block_free_ = block;
-    block_space_ = size;
-  }
-  unsigned char* const entry = block_free_;
-  unsigned char* bytes = PutLength(line.size(), entry);
-  if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
-  const std::size_t used = static_cast<std::size_t>(bytes - entry) + line.size();
-  block_free_ += used;
-  block_space_ -= used;
-  return entry;
+  ::operator delete(places_);
+  places_ = grown;
+  place_capacity_ = capacity;
 }
 
 }  // namespace mlfsort

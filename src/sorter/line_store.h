@@ -1,8 +1,11 @@
-// The line store: the sortable lines of a run, in input order. Lines are
-// copied into large blocks of memory and never move, so the views handed
-// out (and the sort keys cut from them) stay valid while the store lives.
-// Each line is kept behind its length, so an entry is a single pointer:
-// the store costs the line bytes plus about 9 bytes per line.
+// The line store: the sortable lines of a run, in input order.
+//
+// Lines are copied one after another into large blocks of memory, each
+// behind its length, and never move, so the views handed out (and the sort
+// keys cut from them) stay valid while the store lives. The store keeps the
+// place of every eighth line only and finds the others by stepping over the
+// lines before them: label files are mostly lines of one or two bytes, for
+// which a pointer per line would cost more than the lines themselves.
 
 #ifndef MLFSORT_SORTER_LINE_STORE_H_
 #define MLFSORT_SORTER_LINE_STORE_H_
@@ -28,28 +31,30 @@ class LineStore {
 
   std::int32_t Count() const { return count_; }
 
-  // The slots allocated for entries. It grows as a list of the tool grows:
-  // by 4 up to 8, by 16 up to 64, then by a quarter.
-  std::int32_t Capacity() const { return capacity_; }
-
   // The entry at `position`. Raises the index error "List index out of
   // bounds (<position>)" for a position outside 0 to Count() - 1.
   std::string_view LineAt(std::int32_t position) const;
 
+  // Lines whose place is kept; the others are found from the one before.
+  static constexpr std::int32_t kLinesPerPlace = 8;
+
+  // The slots allocated for kept places. They grow as a list of the tool
+  // grows: by 4 up to 8, by 16 up to 64, then by a quarter.
+  std::int32_t PlaceCapacity() const { return place_capacity_; }
+
  private:
-  // Where a line lies: its length (as a base-128 number, 7 bits a byte,
-  // lowest first, high bit set on all but the last), then its bytes.
-  using Entry = const unsigned char*;
+  void StartBlock(std::size_t line_size, const void* caller);
+  void GrowPlaces(const void* caller);
 
-  Entry CopyIntoBlock(std::string_view line, const void* caller);
-  void GrowEntries(const void* caller);
-
-  Entry* entries_ = nullptr;
+  // Where every kLinesPerPlace-th line begins.
+  const unsigned char** places_ = nullptr;
+  std::int32_t place_capacity_ = 0;
   std::int32_t count_ = 0;
-  std::int32_t capacity_ = 0;
   std::vector<unsigned char*> blocks_;
-  unsigned char* block_free_ = nullptr;
-  std::size_t block_space_ = 0;
+  // The next free byte of the newest block and the room left behind it,
+  // not counting the room kept for a jump to the next block.
+  unsigned char* free_ = nullptr;
+  std::size_t room_ = 0;
 };
 
 // The next capacity of a list that is full at `capacity`.

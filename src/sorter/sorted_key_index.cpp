@@ -1,10 +1,8 @@
 #include "sorter/sorted_key_index.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -22,154 +20,173 @@ using key_index::kLeafCapacity;
 using key_index::kMaxHeight;
 using key_index::LeafNode;
 using key_index::Node;
+using key_index::Probe;
+using key_index::SearchResult;
+using key_index::SpareNode;
+using key_index::TakeNode;
 
-// The key being inserted, with its summary worked out once.
-struct Probe {
-  std::uint64_t summary;
-  std::string_view key;
-};
-
-// Compares a stored key with the probe, stored key first. Different
-// summaries decide on their own; only equal ones need the key bytes.
-int CompareWithProbe(const KeyOrder& order, std::uint64_t summary,
-                     const char* key_data, std::uint32_t key_size,
-                     const Probe& probe) {
-  if (summary != probe.summary) return summary < probe.summary ? -1 : 1;
-  return order.Compare(std::string_view(key_data, key_size), probe.key);
-}
-
-struct SearchResult {
-  bool found;
-  int slot;
-};
-
-// Binary search of a leaf: the slot of the equal key, or the first slot whose
-// key sorts after the probe.
-SearchResult SearchLeaf(const KeyOrder& order, const LeafNode& leaf,
-                        const Probe& probe) {
-  int low = 0;
-  int high = leaf.size - 1;
-  while (low <= high) {
-    const int middle = (low + high) / 2;
-    const Entry& entry = leaf.entries[middle];
-    const int comparison = CompareWithProbe(
-        order, entry.summary, entry.key_data, entry.key_size, probe);
-    if (comparison < 0) {
-      low = middle + 1;
-    } else if (comparison > 0) {
-      high = middle - 1;
-    } else {
-      return {true, middle};
-    }
-  }
-  return {false, low};
-}
-
-// Binary search of an inner node's dividing keys (those of slots 1 onward):
-// the child whose subtree holds the probe's place. `found` means the probe
-// equals that child's first key.
-SearchResult SearchInner(const KeyOrder& order, const InnerNode& inner,
-                         const Probe& probe) {
-  int low = 1;
-  int high = inner.size - 1;
-  while (low <= high) {
-    const int middle = (low + high) / 2;
-    const InnerSlot& slot = inner.slots[middle];
-    const int comparison =
-        CompareWithProbe(order, slot.first_summary, slot.first_key_data,
-                         slot.first_key_size, probe);
-    if (comparison < 0) {
-      low = middle + 1;
-    } else if (comparison > 0) {
-      high = middle - 1;
-    } else {
-      return {true, middle};
-    }
-  }
-  return {false, low - 1};
-}
-
-// How many of the capacity + 1 items a full node keeps when a new item goes
-// in at `at`; the rest move to a new right sibling. Normally half, so both
-// have room. At the two ends of the index, where sorted and reversed input
-// keeps adding, the split leaves every node behind the growing edge full
-// instead of half full.
-int KeptOnSplit(int capacity, int at, bool leftmost, bool rightmost,
-                int first_slot) {
-  if (rightmost && at == capacity) return capacity;
-  if (leftmost && at == first_slot) return at + 1;
-  return (capacity + 1) / 2;
-}
-
-// Puts `item` at `at` among the `size` items of a node with room for it.
-template <typename Item>
-void InsertItem(Item* items, std::int32_t& size, int at, const Item& item) {
-  std::copy_backward(items + at, items + size, items + size + 1);
-  items[at] = item;
-  ++size;
-}
-
-// Puts `item` at `at` among the items of the full `left`, which keeps the
-// first `kept` of them and moves the rest to the empty `right`.
-template <typename Item, std::size_t kCapacity>
-void SplitInsert(Item (&left)[kCapacity], std::int32_t& left_size,
-                 Item (&right)[kCapacity], std::int32_t& right_size, int at,
-                 const Item& item, int kept) {
-  constexpr int kFull = static_cast<int>(kCapacity);
-  if (at < kept) {
-    std::copy(left + kept - 1, left + kFull, right);
-    std::copy_backward(left + at, left + kept - 1, left + kept);
-    left[at] = item;
-  } else {
-    Item* next = std::copy(left + kept, left + at, right);
-    *next++ = item;
-    std::copy(left + at, left + kFull, next);
-  }
-  left_size = kept;
-  right_size = kFull + 1 - kept;
-}
-
-std::int32_t SubtreeSize(const InnerNode& inner) {
-  std::int32_t size = 0;
-  for (int slot = 0; slot < inner.size; ++slot) {
-    size += inner.slots[slot].subtree_size;
-  }
-  return size;
-}
-
-template <typename NodeType>
-void FreeNode(std::pmr::memory_resource* memory, NodeType* node) {
-  node->~NodeType();
-  memory->deallocate(node, sizeof(NodeType), alignof(NodeType));
-}
-
-// Hands a node that was taken but not linked in back to its memory.
-struct NodeReturn {
-  std::pmr::memory_resource* memory = nullptr;
-  template <typename NodeType>
-  void operator()(NodeType* node) const {
-    FreeNode(memory, node);
-  }
-};
-
-template <typename NodeType>
-using SpareNode = std::unique_ptr<NodeType, NodeReturn>;
-
-template <typename NodeType>
-SpareNode<NodeType> TakeNode(std::pmr::memory_resource* memory) {
-  void* bytes = memory->allocate(sizeof(NodeType), alignof(NodeType));
-  // Default-initialised: the item arrays are filled before they are read.
-  return SpareNode<NodeType>(::new (bytes) NodeType, NodeReturn{memory});
-}
-
-// An inner node passed on the way down, with the slot taken from it and
-// whether it is the first or last node of its level.
+// An inner node passed on the way down, the slot taken from it, and whether
+// it is the first or last node of its level.
 struct PathStep {
   InnerNode* node;
   int slot;
   bool leftmost;
   bool rightmost;
 };
+
+// Where a probe belongs: the inner nodes passed on the way down (path[level]
+// for the levels 1 to the height), the leaf, the slot in the leaf, and that
+// slot's position in the whole index.
+struct Descent {
+  std::array<PathStep, kMaxHeight + 1> path;
+  LeafNode* leaf;
+  bool leaf_leftmost;
+  bool leaf_rightmost;
+  SearchResult place;
+  std::int32_t position;
+};
+
+Descent FindPlace(const KeyOrder& order, Node* root, int height,
+                  const Probe& probe) {
+  Descent descent;
+  descent.position = 0;
+  bool leftmost = true;
+  bool rightmost = true;
+  // A probe equal to a dividing key is the first entry below that key, so
+  // the rest of the way down needs no comparison.
+  bool equals_first_key = false;
+  Node* node = root;
+  for (int level = height; level > 0; --level) {
+    auto* inner = static_cast<InnerNode*>(node);
+    int slot = 0;
+    if (!equals_first_key) {
+      const SearchResult result = key_index::SearchInner(order, *inner, probe);
+      slot = result.slot;
+      equals_first_key = result.found;
+    }
+    node = inner->children[slot];
+    if (level > 1) {
+      key_index::PrefetchNode(*static_cast<InnerNode*>(node));
+    } else {
+      key_index::PrefetchNode(*static_cast<LeafNode*>(node));
+    }
+    descent.path[level] = {inner, slot, leftmost, rightmost};
+    for (int before = 0; before < slot; ++before) {
+      descent.position += inner->subtree_sizes[before];
+    }
+    leftmost = leftmost && slot == 0;
+    rightmost = rightmost && slot == inner->size - 1;
+  }
+  descent.leaf = static_cast<LeafNode*>(node);
+  descent.leaf_leftmost = leftmost;
+  descent.leaf_rightmost = rightmost;
+  descent.place = equals_first_key
+                      ? SearchResult{true, 0}
+                      : key_index::SearchLeaf(order, *descent.leaf, probe);
+  descent.position += descent.place.slot;
+  return descent;
+}
+
+// Counts one more entry in the subtrees passed from `from_level` up.
+void CountNewEntry(const Descent& descent, int from_level, int height) {
+  for (int level = from_level; level <= height; ++level) {
+    const PathStep& step = descent.path[level];
+    ++step.node->subtree_sizes[step.slot];
+  }
+}
+
+// Puts `entry` into a full leaf by sharing entries with a neighbour under
+// the same parent that has room (the one with more). Returns false, having
+// changed nothing, when neither has room.
+bool ShareWithNeighbour(const PathStep& parent_step, int at,
+                        const Entry& entry) {
+  InnerNode& parent = *parent_step.node;
+  const int slot = parent_step.slot;
+  const auto leaf_in = [&parent](int neighbour) {
+    return static_cast<LeafNode*>(parent.children[neighbour]);
+  };
+  const int left_room = slot > 0 ? kLeafCapacity - leaf_in(slot - 1)->size : 0;
+  const int right_room =
+      slot + 1 < parent.size ? kLeafCapacity - leaf_in(slot + 1)->size : 0;
+  if (left_room == 0 && right_room == 0) return false;
+
+  const int first = left_room >= right_room ? slot - 1 : slot;
+  LeafNode& left = *leaf_in(first);
+  LeafNode& right = *leaf_in(first + 1);
+  key_index::ShareEntries(left, right, first == slot ? at : left.size + at,
+                          entry);
+  // The left leaf keeps its first entry; the right one has a new one.
+  parent.subtree_sizes[first] = left.size;
+  parent.subtree_sizes[first + 1] = right.size;
+  parent.first_summaries[first + 1] = right.summaries[0];
+  parent.first_key_data[first + 1] = right.key_data[0];
+  parent.first_key_sizes[first + 1] = right.key_sizes[0];
+  return true;
+}
+
+// Puts `entry` into the full leaf of `descent` by splitting it, and each
+// ancestor that overflows in turn. Takes every node it needs before changing
+// anything, so that running out of memory leaves the tree as it was. Returns
+// the new root when the root split, else null; adds the bytes of the new
+// nodes to *node_bytes.
+Node* SplitToFit(std::pmr::memory_resource* memory, Node* root, int height,
+                 const Descent& descent, const Entry& entry,
+                 std::size_t* node_bytes) {
+  SpareNode<LeafNode> spare_leaf = TakeNode<LeafNode>(memory);
+  std::array<SpareNode<InnerNode>, kMaxHeight + 2> spare_inners;
+  int top = 1;
+  while (top <= height && descent.path[top].node->size == kInnerCapacity) {
+    spare_inners[top++] = TakeNode<InnerNode>(memory);
+  }
+  if (top > height) spare_inners[top] = TakeNode<InnerNode>(memory);
+
+  // Nothing below can fail. Each split hands its parent the slot of the new
+  // right half and the entry count left in the split node.
+  LeafNode& leaf = *descent.leaf;
+  LeafNode* right_leaf = spare_leaf.release();
+  const int at = descent.place.slot;
+  key_index::SplitEntries(
+      leaf, *right_leaf, at, entry,
+      key_index::KeptOnSplit(kLeafCapacity, at, descent.leaf_leftmost,
+                             descent.leaf_rightmost, 0));
+  right_leaf->next = leaf.next;
+  leaf.next = right_leaf;
+  *node_bytes += sizeof(LeafNode);
+  InnerSlot new_slot{right_leaf, right_leaf->summaries[0],
+                     right_leaf->key_data[0], right_leaf->key_sizes[0],
+                     right_leaf->size};
+  std::int32_t left_size = leaf.size;
+
+  for (int level = 1; level <= height; ++level) {
+    const PathStep& step = descent.path[level];
+    InnerNode& inner = *step.node;
+    inner.subtree_sizes[step.slot] = left_size;
+    const int new_at = step.slot + 1;
+    if (inner.size < kInnerCapacity) {
+      key_index::InsertSlot(inner, new_at, new_slot);
+      CountNewEntry(descent, level + 1, height);
+      return nullptr;
+    }
+    InnerNode* right_inner = spare_inners[level].release();
+    key_index::SplitSlots(
+        inner, *right_inner, new_at, new_slot,
+        key_index::KeptOnSplit(kInnerCapacity, new_at, step.leftmost,
+                               step.rightmost, 1));
+    *node_bytes += sizeof(InnerNode);
+    // The right half's first slot holds the key dividing it from the left.
+    new_slot = right_inner->SlotAt(0);
+    new_slot.child = right_inner;
+    new_slot.subtree_size = key_index::SubtreeSize(*right_inner);
+    left_size = key_index::SubtreeSize(inner);
+  }
+
+  InnerNode* new_root = spare_inners[height + 1].release();
+  key_index::InsertSlot(*new_root, 0,
+                        InnerSlot{root, 0, nullptr, 0, left_size});
+  key_index::InsertSlot(*new_root, 1, new_slot);
+  *node_bytes += sizeof(InnerNode);
+  return new_root;
+}
 
 }  // namespace
 
@@ -183,14 +200,14 @@ SortedKeyIndex::~SortedKeyIndex() {
 
 void SortedKeyIndex::DeleteSubtree(Node* node, int level) {
   if (level == 0) {
-    FreeNode(node_memory_, static_cast<LeafNode*>(node));
+    key_index::FreeNode(node_memory_, static_cast<LeafNode*>(node));
     return;
   }
   auto* inner = static_cast<InnerNode*>(node);
   for (int slot = 0; slot < inner->size; ++slot) {
-    DeleteSubtree(inner->slots[slot].child, level - 1);
+    DeleteSubtree(inner->children[slot], level - 1);
   }
-  FreeNode(node_memory_, inner);
+  key_index::FreeNode(node_memory_, inner);
 }
 
 std::int32_t SortedKeyIndex::Insert(std::string_view key,
@@ -204,126 +221,37 @@ std::int32_t SortedKeyIndex::Insert(std::string_view key,
 
   if (root_ == nullptr) {
     LeafNode* leaf = TakeNode<LeafNode>(node_memory_).release();
-    leaf->entries[0] = entry;
-    leaf->size = 1;
+    key_index::InsertEntry(*leaf, 0, entry);
     root_ = leaf;
-    leaf_count_ = 1;
+    node_bytes_ = sizeof(LeafNode);
     count_ = 1;
     return 0;
   }
 
-  // Walk down, noting the path and the position of the subtree's first
-  // entry. A probe equal to a dividing key is the first entry of that
-  // child's subtree, so no further comparison is needed below it.
-  std::array<PathStep, kMaxHeight + 1> path;
-  std::int32_t position = 0;
-  bool leftmost = true;
-  bool rightmost = true;
-  bool equals_first_key = false;
-  Node* node = root_;
-  for (int level = height_; level > 0; --level) {
-    auto* inner = static_cast<InnerNode*>(node);
-    int slot = 0;
-    if (!equals_first_key) {
-      const SearchResult result = SearchInner(order_, *inner, probe);
-      slot = result.slot;
-      equals_first_key = result.found;
-    }
-    path[level] = {inner, slot, leftmost, rightmost};
-    for (int before = 0; before < slot; ++before) {
-      position += inner->slots[before].subtree_size;
-    }
-    leftmost = leftmost && slot == 0;
-    rightmost = rightmost && slot == inner->size - 1;
-    node = inner->slots[slot].child;
-  }
-  auto* leaf = static_cast<LeafNode*>(node);
-  const SearchResult place = equals_first_key
-                                 ? SearchResult{true, 0}
-                                 : SearchLeaf(order_, *leaf, probe);
-  position += place.slot;
-  if (place.found) {
-    leaf->entries[place.slot].line_index = line_index;
-    return position;
+  const Descent descent = FindPlace(order_, root_, height_, probe);
+  LeafNode& leaf = *descent.leaf;
+  if (descent.place.found) {
+    leaf.line_indexes[descent.place.slot] = line_index;
+    return descent.position;
   }
   if (count_ == std::numeric_limits<std::int32_t>::max()) {
     throw std::bad_alloc();
   }
 
-  // Take every node the insert may need before changing anything, so that
-  // running out of memory leaves the index as it was.
-  SpareNode<LeafNode> spare_leaf;
-  std::array<SpareNode<InnerNode>, kMaxHeight + 2> spare_inners;
-  if (leaf->size == kLeafCapacity) {
-    spare_leaf = TakeNode<LeafNode>(node_memory_);
-    int level = 1;
-    while (level <= height_ && path[level].node->size == kInnerCapacity) {
-      spare_inners[level++] = TakeNode<InnerNode>(node_memory_);
-    }
-    if (level > height_)
-      spare_inners[level] = TakeNode<InnerNode>(node_memory_);
-  }
-
-  // From here on nothing can fail. A split hands its parent the slot for
-  // the new right sibling and the entry count left in the split node.
-  bool split_below = false;
-  InnerSlot sibling_slot{};
-  std::int32_t left_size = 0;
-  if (leaf->size < kLeafCapacity) {
-    InsertItem(leaf->entries, leaf->size, place.slot, entry);
-  } else {
-    LeafNode* right = spare_leaf.release();
-    const int kept =
-        KeptOnSplit(kLeafCapacity, place.slot, leftmost, rightmost, 0);
-    SplitInsert(leaf->entries, leaf->size, right->entries, right->size,
-                place.slot, entry, kept);
-    right->next = leaf->next;
-    leaf->next = right;
-    ++leaf_count_;
-    const Entry& first = right->entries[0];
-    sibling_slot = {right, first.summary, first.key_data, first.key_size,
-                    right->size};
-    left_size = leaf->size;
-    split_below = true;
-  }
-  for (int level = 1; level <= height_; ++level) {
-    const PathStep& step = path[level];
-    InnerNode* inner = step.node;
-    if (!split_below) {
-      ++inner->slots[step.slot].subtree_size;
-      continue;
-    }
-    inner->slots[step.slot].subtree_size = left_size;
-    const int at = step.slot + 1;
-    if (inner->size < kInnerCapacity) {
-      InsertItem(inner->slots, inner->size, at, sibling_slot);
-      split_below = false;
-      continue;
-    }
-    InnerNode* right = spare_inners[level].release();
-    const int kept =
-        KeptOnSplit(kInnerCapacity, at, step.leftmost, step.rightmost, 1);
-    SplitInsert(inner->slots, inner->size, right->slots, right->size, at,
-                sibling_slot, kept);
-    ++inner_count_;
-    // The right node's first slot carries the key dividing it from the left.
-    sibling_slot = right->slots[0];
-    sibling_slot.child = right;
-    sibling_slot.subtree_size = SubtreeSize(*right);
-    left_size = SubtreeSize(*inner);
-  }
-  if (split_below) {
-    InnerNode* root = spare_inners[height_ + 1].release();
-    root->slots[0] = InnerSlot{root_, 0, nullptr, 0, left_size};
-    root->slots[1] = sibling_slot;
-    root->size = 2;
-    root_ = root;
+  if (leaf.size < kLeafCapacity) {
+    key_index::InsertEntry(leaf, descent.place.slot, entry);
+    CountNewEntry(descent, 1, height_);
+  } else if (height_ > 0 &&
+             ShareWithNeighbour(descent.path[1], descent.place.slot, entry)) {
+    CountNewEntry(descent, 2, height_);
+  } else if (Node* new_root = SplitToFit(node_memory_, root_, height_, descent,
+                                         entry, &node_bytes_)) {
+    root_ = new_root;
     ++height_;
-    ++inner_count_;
   }
   ++count_;
   cursor_leaf_ = nullptr;
-  return position;
+  return descent.position;
 }
 
 std::uint32_t SortedKeyIndex::LineIndexAt(std::int32_t position) const {
@@ -337,20 +265,20 @@ std::string_view SortedKeyIndex::KeyAt(std::int32_t position) const {
   if (position < 0 || position >= count_) {
     RaiseIndexError(position, __builtin_return_address(0));
   }
-  const Entry& entry = EntryAt(position);
+  const Entry entry = EntryAt(position);
   return std::string_view(entry.key_data, entry.key_size);
 }
 
-const Entry& SortedKeyIndex::EntryAt(std::int32_t position) const {
+Entry SortedKeyIndex::EntryAt(std::int32_t position) const {
   // The write phase reads positions in order: stay in the cursor's leaf, or
-  // step to the next one, before falling back to a walk from the root.
+  // step to the next one, before walking down from the root.
   if (cursor_leaf_ != nullptr && position >= cursor_start_) {
     const std::int32_t offset = position - cursor_start_;
-    if (offset < cursor_leaf_->size) return cursor_leaf_->entries[offset];
+    if (offset < cursor_leaf_->size) return cursor_leaf_->EntryAt(offset);
     if (offset == cursor_leaf_->size && cursor_leaf_->next != nullptr) {
       cursor_start_ = position;
       cursor_leaf_ = cursor_leaf_->next;
-      return cursor_leaf_->entries[0];
+      return cursor_leaf_->EntryAt(0);
     }
   }
   const Node* node = root_;
@@ -358,20 +286,19 @@ const Entry& SortedKeyIndex::EntryAt(std::int32_t position) const {
   for (int level = height_; level > 0; --level) {
     const auto* inner = static_cast<const InnerNode*>(node);
     int slot = 0;
-    while (position - start >= inner->slots[slot].subtree_size) {
-      start += inner->slots[slot].subtree_size;
+    while (position - start >= inner->subtree_sizes[slot]) {
+      start += inner->subtree_sizes[slot];
       ++slot;
     }
-    node = inner->slots[slot].child;
+    node = inner->children[slot];
   }
   cursor_leaf_ = static_cast<const LeafNode*>(node);
   cursor_start_ = start;
-  return cursor_leaf_->entries[position - start];
+  return cursor_leaf_->EntryAt(position - start);
 }
 
 std::size_t SortedKeyIndex::AllocatedBytes() const {
-  return sizeof(*this) + leaf_count_ * sizeof(LeafNode) +
-         inner_count_ * sizeof(InnerNode);
+  return sizeof(*this) + node_bytes_;
 }
 
 }  // namespace mlfsort

@@ -76,7 +76,7 @@ class SortedKeyIndex {
 
  private:
   // The entry at a position known to be in range.
-  const key_index::Entry& EntryAt(std::int32_t position) const;
+  key_index::Entry EntryAt(std::int32_t position) const;
 
   void DeleteSubtree(key_index::Node* node, int level);
 
@@ -88,8 +88,7 @@ class SortedKeyIndex {
   key_index::Node* root_ = nullptr;
   int height_ = 0;
   std::int32_t count_ = 0;
-  std::size_t leaf_count_ = 0;
-  std::size_t inner_count_ = 0;
+  std::size_t node_bytes_ = 0;
 
   // The leaf that the last read by position ended in, and the position of
   // its first entry; null when an insert has moved positions since.
