@@ -408,7 +408,8 @@ TEST_P(SortedKeyIndexCostTest, MemoryPerEntryStaysSmall) {
   }
   const double bytes_per_entry =
       static_cast<double>(index.AllocatedBytes()) / index.Count();
-  EXPECT_LE(bytes_per_entry, GetParam() == Arrival::kRandom ? 30.0 : 25.0);
+  // Entries carry a 16-byte summary, a key view and the line index.
+  EXPECT_LE(bytes_per_entry, GetParam() == Arrival::kRandom ? 40.0 : 35.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Arrivals, SortedKeyIndexCostTest,

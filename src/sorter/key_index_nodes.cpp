@@ -12,27 +12,34 @@ namespace {
 
 // The key fields of a node's items.
 struct KeyColumns {
-  const std::uint64_t* summaries;
+  const WideKeySummary* summaries;
   const char* const* key_data;
   const std::uint32_t* key_sizes;
 };
 
-// Binary search of the keys in slots `low` to `high`.
+// Binary search of the keys in slots `low` to `high`. Summaries decide on
+// their own where they differ; only the run of slots whose summary equals
+// the probe's needs the key bytes, which are likely far away in memory. All
+// of that run is fetched at once before the search, so the misses overlap
+// instead of following one another.
 SearchResult SearchKeys(const KeyOrder& order, const KeyColumns& keys, int low,
                         int high, const Probe& probe) {
+  const WideKeySummary* const first = keys.summaries + low;
+  const WideKeySummary* const last = keys.summaries + high + 1;
+  const WideKeySummary* const run_begin =
+      std::lower_bound(first, last, probe.summary);
+  const WideKeySummary* const run_end =
+      std::upper_bound(run_begin, last, probe.summary);
+  low = static_cast<int>(run_begin - keys.summaries);
+  high = static_cast<int>(run_end - keys.summaries) - 1;
+  for (int slot = low; slot <= high; ++slot) {
+    __builtin_prefetch(keys.key_data[slot]);
+  }
   while (low <= high) {
     const int middle = (low + high) / 2;
-    const std::uint64_t summary = keys.summaries[middle];
-    // Different summaries decide on their own; only equal ones need the key
-    // bytes, which are likely far away in memory.
-    int comparison;
-    if (summary != probe.summary) {
-      comparison = summary < probe.summary ? -1 : 1;
-    } else {
-      comparison = order.Compare(
-          std::string_view(keys.key_data[middle], keys.key_sizes[middle]),
-          probe.key);
-    }
+    const int comparison = order.Compare(
+        std::string_view(keys.key_data[middle], keys.key_sizes[middle]),
+        probe.key);
     if (comparison < 0) {
       low = middle + 1;
     } else if (comparison > 0) {

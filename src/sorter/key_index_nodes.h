@@ -34,7 +34,7 @@ inline constexpr int kMaxHeight = 16;
 // One key, by its summary and a view of its bytes (which the index does not
 // own), with its line index.
 struct Entry {
-  std::uint64_t summary;
+  WideKeySummary summary;
   const char* key_data;
   std::uint32_t key_size;
   std::uint32_t line_index;
@@ -45,7 +45,7 @@ struct Entry {
 struct Node {};
 
 struct LeafNode : Node {
-  std::uint64_t summaries[kLeafCapacity];
+  WideKeySummary summaries[kLeafCapacity];
   const char* key_data[kLeafCapacity];
   std::uint32_t key_sizes[kLeafCapacity];
   std::uint32_t line_indexes[kLeafCapacity];
@@ -62,7 +62,7 @@ struct LeafNode : Node {
 // of its first entry, which divides it from the child before.
 struct InnerSlot {
   Node* child;
-  std::uint64_t first_summary;
+  WideKeySummary first_summary;
   const char* first_key_data;
   std::uint32_t first_key_size;
   std::int32_t subtree_size;
@@ -72,7 +72,7 @@ struct InnerSlot {
 // carried up when its node is the right half of a split, and is unset only
 // in the first node of a level, which is never a right half.
 struct InnerNode : Node {
-  std::uint64_t first_summaries[kInnerCapacity];
+  WideKeySummary first_summaries[kInnerCapacity];
   std::int32_t subtree_sizes[kInnerCapacity];
   Node* children[kInnerCapacity];
   const char* first_key_data[kInnerCapacity];
@@ -87,7 +87,7 @@ struct InnerNode : Node {
 
 // The key being inserted, with its summary worked out once.
 struct Probe {
-  std::uint64_t summary;
+  WideKeySummary summary;
   std::string_view key;
 };
 

@@ -175,6 +175,20 @@ std::uint64_t PortableKeyOrder::Summary(std::string_view key) const {
   return summary;
 }
 
+WideKeySummary PortableKeyOrder::WideSummary(std::string_view key) const {
+  WideKeySummary summary = 0;
+  int shift = 120;
+  for (char byte : key) {
+    const WideKeySummary weight =
+        kPrimaryWeight[static_cast<unsigned char>(byte)];
+    if (weight == 0) continue;
+    summary |= weight << shift;
+    if (shift == 0) break;
+    shift -= 8;
+  }
+  return summary;
+}
+
 const PortableKeyOrder& PortableKeyOrder::Instance() {
   static const PortableKeyOrder instance;
   return instance;

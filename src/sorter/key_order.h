@@ -9,6 +9,10 @@
 
 namespace mlfsort {
 
+// A longer summary, for the sorted key index: label keys often share a long
+// leading path, which a summary of 8 weights would not see past.
+__extension__ typedef unsigned __int128 WideKeySummary;
+
 // A three-way order on keys that is a strict weak ordering. Keys that compare
 // equal are duplicates for the sorted key index.
 class KeyOrder {
@@ -24,6 +28,12 @@ class KeyOrder {
   // same for >. Equal summaries tell nothing. An order with no cheap summary
   // returns the same value for every key.
   virtual std::uint64_t Summary(std::string_view key) const = 0;
+
+  // The same promise as Summary, over a longer lead. By default, Summary in
+  // the high half.
+  virtual WideKeySummary WideSummary(std::string_view key) const {
+    return static_cast<WideKeySummary>(Summary(key)) << 64;
+  }
 };
 
 // The portable key order, the same on every machine:
@@ -44,6 +54,8 @@ class PortableKeyOrder final : public KeyOrder {
  public:
   int Compare(std::string_view a, std::string_view b) const override;
   std::uint64_t Summary(std::string_view key) const override;
+  // The first 16 first-level weights, packed as Summary packs 8.
+  WideKeySummary WideSummary(std::string_view key) const override;
 
   // The one instance; the order has no state.
   static const PortableKeyOrder& Instance();

@@ -61,8 +61,9 @@ std::string_view LineStoredAt(const unsigned char* at) {
 
 std::int32_t NextListCapacity(std::int32_t capacity) {
   constexpr std::int32_t kLargest = std::numeric_limits<std::int32_t>::max();
-  const std::int32_t step =
-      capacity > 64 ? capacity / 4 : capacity > 8 ? 16 : 4;
+  const std::int32_t step = capacity > 64  ? capacity / 4
+                            : capacity > 8 ? 16
+                                           : 4;
   return capacity > kLargest - step ? kLargest : capacity + step;
 }
 
@@ -86,7 +87,8 @@ LineStore::~LineStore() {
   unsigned char* const entry = free_;
   unsigned char* const bytes = PutLength(line.size(), entry);
   if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
-  const std::size_t used = static_cast<std::size_t>(bytes - entry) + line.size();
+  const std::size_t used =
+      static_cast<std::size_t>(bytes - entry) + line.size();
   free_ += used;
   room_ -= used;
   if (keeps_place) places_[count_ / kLinesPerPlace] = entry;

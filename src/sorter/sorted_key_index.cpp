@@ -215,7 +215,7 @@ std::int32_t SortedKeyIndex::Insert(std::string_view key,
   if (key.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("sort key longer than 4 GiB");
   }
-  const Probe probe{order_.Summary(key), key};
+  const Probe probe{order_.WideSummary(key), key};
   const Entry entry{probe.summary, key.data(),
                     static_cast<std::uint32_t>(key.size()), line_index};
 
