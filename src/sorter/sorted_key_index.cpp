@@ -216,6 +216,19 @@ std::int32_t SortedKeyIndex::Insert(std::string_view key,
     throw std::length_error("sort key longer than 4 GiB");
   }
   const Probe probe{order_.WideSummary(key), key};
+  // Label files repeat one key line after line (the short lines of an
+  // entry all have the empty key): try the entry found last before walking
+  // down. Its place holds until a new key is inserted.
+  if (last_found_.leaf != nullptr && last_found_.summary == probe.summary) {
+    LeafNode& leaf = *last_found_.leaf;
+    const int slot = last_found_.slot;
+    if (order_.Compare(
+            std::string_view(leaf.key_data[slot], leaf.key_sizes[slot]), key) ==
+        0) {
+      leaf.line_indexes[slot] = line_index;
+      return last_found_.position;
+    }
+  }
   const Entry entry{probe.summary, key.data(),
                     static_cast<std::uint32_t>(key.size()), line_index};
 
@@ -232,8 +245,11 @@ std::int32_t SortedKeyIndex::Insert(std::string_view key,
   LeafNode& leaf = *descent.leaf;
   if (descent.place.found) {
     leaf.line_indexes[descent.place.slot] = line_index;
+    last_found_ = {descent.leaf, descent.place.slot, descent.position,
+                   probe.summary};
     return descent.position;
   }
+  last_found_.leaf = nullptr;
   if (count_ == std::numeric_limits<std::int32_t>::max()) {
     throw std::bad_alloc();
   }

@@ -90,6 +90,16 @@ class SortedKeyIndex {
   std::int32_t count_ = 0;
   std::size_t node_bytes_ = 0;
 
+  // The entry that the last insert of a present key found, with its slot and
+  // position; leaf null when an insert of a new key has moved places since.
+  struct FoundEntry {
+    key_index::LeafNode* leaf = nullptr;
+    int slot = 0;
+    std::int32_t position = 0;
+    WideKeySummary summary = 0;
+  };
+  FoundEntry last_found_;
+
   // The leaf that the last read by position ended in, and the position of
   // its first entry; null when an insert has moved positions since.
   mutable const key_index::LeafNode* cursor_leaf_ = nullptr;
