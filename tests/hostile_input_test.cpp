@@ -1,0 +1,636 @@
+// Runs the built mlfsort binary on hostile inputs, odd kinds of input files,
+// failing output locations, broken standard streams and a competing second
+// run. Whatever happens, a run must end with status 0 and exactly the
+// model's output, or with status 1 and a failure report; it must never die
+// of a signal or hang, change its input, or write anything but its output.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "support/binary_runner.h"
+#include "support/sort_model.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define MLFSORT_HOSTILE_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MLFSORT_HOSTILE_UNDER_ASAN 1
+#endif
+#endif
+
+namespace mlfsort {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using std::chrono::milliseconds;
+
+constexpr char kBinary[] = MLFSORT_BINARY;
+constexpr char kPrompt[] = "Enter MLF file to sort: ";
+constexpr char kTwoLineEnds[] = "\r\n\r\n";
+// Permission bits refuse root nothing, so permission checks run under this
+// unprivileged account when the tests run as root.
+constexpr std::uint32_t kNobody = 65534;
+constexpr std::size_t kMillion = 1'000'000;
+constexpr std::string_view kSmallInput =
+    "#!MLF!#\r\n\"*/utt2.lab\"\r\n\"*/utt1.lab\"\r\n";
+
+std::string Describe(const RunResult& result) {
+  std::string text =
+      result.signaled
+          ? "killed by signal " + std::to_string(result.signal_number)
+          : "exit status " + std::to_string(result.exit_status);
+  if (result.timed_out) text += " after the timeout";
+  return text + ", stdout " + ::testing::PrintToString(result.stdout_bytes) +
+         ", stderr " + ::testing::PrintToString(result.stderr_bytes);
+}
+
+void ExpectNormalEnd(const RunResult& result) {
+  EXPECT_TRUE(result.exited && result.exit_status == 0) << Describe(result);
+  EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+}
+
+// Expects status 1 and standard output of exactly `before`, then the report
+// "Exception CLASS in module mlfsort at XXXXXXXX." LF "MESSAGE" CR LF.
+void ExpectFailureReport(const RunResult& result, const std::string& before,
+                         const std::string& class_name,
+                         const std::string& message) {
+  constexpr std::size_t kAddressDigits = 8;
+  EXPECT_TRUE(result.exited && result.exit_status == 1) << Describe(result);
+  const std::string head = before + "Exception " + class_name + " in module " +
+                           fs::path(kBinary).filename().string() + " at ";
+  const std::string tail = ".\n" + message + "\r\n";
+  const std::string& out = result.stdout_bytes;
+  const bool as_expected =
+      out.size() == head.size() + kAddressDigits + tail.size() &&
+      out.starts_with(head) && out.ends_with(tail) &&
+      out.find_first_not_of("0123456789ABCDEF", head.size()) ==
+          head.size() + kAddressDigits;
+  EXPECT_TRUE(as_expected) << "wanted " << class_name << " \"" << message
+                           << "\" after " << ::testing::PrintToString(before)
+                           << "; got " << Describe(result);
+}
+
+// Byte-for-byte comparison that stays readable for files of megabytes.
+::testing::AssertionResult SameBytes(const std::string& actual,
+                                     const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  const auto mismatch = std::mismatch(actual.begin(), actual.end(),
+                                      expected.begin(), expected.end());
+  const std::size_t at =
+      static_cast<std::size_t>(mismatch.first - actual.begin());
+  const std::size_t from = at < 40 ? 0 : at - 40;
+  return ::testing::AssertionFailure()
+         << "sizes " << actual.size() << " (actual) and " << expected.size()
+         << " (expected); first difference at byte " << at << "\n  actual:   "
+         << ::testing::PrintToString(actual.substr(from, 80))
+         << "\n  expected: "
+         << ::testing::PrintToString(expected.substr(from, 80));
+}
+
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
+// Writes to a pipe or FIFO whose reader may be gone. The write runs on a
+// thread of its own with SIGPIPE blocked, so a vanished reader shows as a
+// failed write rather than killing the test process; the signal left
+// pending on that thread goes with it.
+bool WriteToPipe(int fd, std::string_view bytes) {
+  bool complete = false;
+  std::thread writer([&] {
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t written =
+          ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return;
+      done += static_cast<std::size_t>(written);
+    }
+    complete = true;
+  });
+  writer.join();
+  return complete;
+}
+
+// Opens the write end of the FIFO at `path` as soon as `run` holds it open
+// for reading (until then a non-blocking open fails with ENXIO), so nothing
+// waits on a run that ended or never got that far. -1 when the run ended
+// first. Close-on-exec, or a later child would keep the FIFO from ending.
+int OpenFifoWriterOnceRead(const std::string& path,
+                           const std::future<RunResult>& run) {
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      // Blocking again: writes wait for the reader instead of failing.
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    if (errno != ENXIO) return -1;
+    if (run.wait_for(milliseconds(2)) == std::future_status::ready) return -1;
+  }
+}
+
+// Label-file text of `count` utterances, in descending name order.
+std::string UtterancesDescending(int count, const char* line_end) {
+  std::string text;
+  char line[64];
+  for (int i = count; i > 0; --i) {
+    const int size =
+        std::snprintf(line, sizeof line, "\"*/utt%05d.lab\"%s0 100 w%d%s.%s", i,
+                      line_end, i % 7, line_end, line_end);
+    text.append(line, static_cast<std::size_t>(size));
+  }
+  return text;
+}
+
+// `count` comment lines of 36 bytes, written straight through.
+std::string CommentLines(std::size_t count) {
+  std::string text;
+  text.reserve(count * 36);
+  for (std::size_t i = 0; i < count; ++i) {
+    text += "# comment line padded to 36 bytes\r\n";
+  }
+  return text;
+}
+
+// Seeded random bytes. A byte 26 would end the input within a few hundred
+// bytes, so it is moved off that value: all of it is read.
+std::string RandomBytes() {
+  std::mt19937 engine(20240611);
+  std::string bytes(1 << 18, '\0');
+  for (char& byte : bytes) {
+    byte = static_cast<char>(engine() & 0xFF);
+    if (byte == 26) byte = 27;
+  }
+  return bytes;
+}
+
+std::string ZeroBytes() {
+  return "\0\0\0\0\r\n"s          // nothing but zero bytes
+         "ab\0key\r\n"s           // a zero byte inside the key ...
+         "ab\0\0key\r\n"s         // ... and a key differing only in zeros
+         "\0#not a comment\r\n"s  // a zero byte before "#"
+         "#\0a comment\r\n"s +
+         std::string(300, '\0') + "\r\n"s +  // zeros beyond byte 101
+         "\0\0\0\0\0\r\n"s;
+}
+
+// One sortable line of 64 KiB, ended by nothing.
+std::string NoLineEnd() {
+  std::string text = "\"*/";
+  for (int i = 0; i < 65536; ++i) text += static_cast<char>('a' + i % 26);
+  return text;
+}
+
+std::string CarriageReturnsOnly() {
+  return "#!MLF!#\r" + UtterancesDescending(2000, "\r");
+}
+
+std::string EndOfTextFirst() { return "\x1a"s + std::string(kSmallInput); }
+
+// The model takes seconds over a million keys, so the two inputs below
+// come with their output, which is plain: one key, or keys of one width.
+
+// A million lines of one key in alternating letter case, told apart by
+// their first two bytes, which are not part of the key.
+std::string MillionEqualKeys() {
+  std::string text = "#!MLF!#\r\n";
+  text.reserve(kMillion * 16 + 64);
+  for (std::size_t i = 0; i < kMillion; ++i) {
+    text += static_cast<char>('a' + i % 26);
+    text += static_cast<char>('a' + i / 26 % 26);
+    text += i % 2 == 0 ? "/Utt/One.lab\r\n" : "/uTT/oNE.LAB\r\n";
+  }
+  return text + "ZZ/utt/one.lab\r\n";
+}
+
+std::string MillionEqualKeysSorted(const std::string&) {
+  return "#!MLF!#\r\nZZ/utt/one.lab\r\n";
+}
+
+constexpr std::string_view kNumberedLine = "\"*/u0000000.lab\"\r\n";
+constexpr std::size_t kNumberStart = 4;
+constexpr std::size_t kNumberDigits = 7;
+
+std::string MillionKeysDescending() {
+  std::string text;
+  text.reserve(kMillion * kNumberedLine.size());
+  for (std::size_t n = kMillion; n-- > 0;) {
+    text += kNumberedLine;
+    std::size_t digits = n;
+    for (std::size_t i = kNumberDigits; i-- > 0; digits /= 10) {
+      text[text.size() - kNumberedLine.size() + kNumberStart + i] =
+          static_cast<char>('0' + digits % 10);
+    }
+  }
+  return text;
+}
+
+// Numbers of one width sort as numbers: the lines in reverse.
+std::string MillionKeysAscending(const std::string& descending) {
+  std::string text;
+  text.reserve(descending.size());
+  for (std::size_t end = descending.size(); end > 0;
+       end -= kNumberedLine.size()) {
+    text.append(descending, end - kNumberedLine.size(), kNumberedLine.size());
+  }
+  return text;
+}
+
+// Checks that the file at `path` holds `head`, then `zeros` zero bytes,
+// then `tail` and nothing more, reading 64 KiB at a time so that a file of
+// 100 MB needs no copy in memory.
+::testing::AssertionResult HoldsZerosBetween(const std::string& path,
+                                             std::string_view head,
+                                             std::uintmax_t zeros,
+                                             std::string_view tail) {
+  std::ifstream file(path, std::ios::binary);
+  std::string got(head.size(), '\0');
+  file.read(got.data(), static_cast<std::streamsize>(got.size()));
+  if (!file || got != head) {
+    return ::testing::AssertionFailure()
+           << path << " starts with " << ::testing::PrintToString(got);
+  }
+  std::vector<char> chunk(1 << 16);
+  for (std::uintmax_t left = zeros; left > 0;) {
+    const std::size_t want = std::min<std::uintmax_t>(left, chunk.size());
+    file.read(chunk.data(), static_cast<std::streamsize>(want));
+    if (static_cast<std::size_t>(file.gcount()) != want ||
+        std::any_of(chunk.begin(), chunk.begin() + want,
+                    [](char byte) { return byte != 0; })) {
+      return ::testing::AssertionFailure()
+             << path << " breaks its run of zero bytes " << zeros - left
+             << " bytes into it";
+    }
+    left -= want;
+  }
+  got.assign(tail.size() + 1, '\0');
+  file.read(got.data(), static_cast<std::streamsize>(got.size()));
+  got.resize(static_cast<std::size_t>(file.gcount()));
+  if (got != tail) {
+    return ::testing::AssertionFailure()
+           << path << " ends with " << ::testing::PrintToString(got);
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class HostileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(temp_.path().empty()) << "cannot make a temporary directory";
+  }
+
+  std::string PathOf(const std::string& name) const { return temp_.Join(name); }
+
+  void WriteFile(const std::string& name, std::string_view bytes) {
+    ASSERT_TRUE(WriteFileBytes(PathOf(name), std::string(bytes))) << name;
+  }
+
+  std::optional<std::string> ReadFile(const std::string& name) const {
+    return ReadFileBytes(PathOf(name));
+  }
+
+  // What the temporary directory holds, so that a test can tell nothing
+  // but the output file was added.
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry :
+         fs::directory_iterator(temp_.path())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  // Runs the tool in the temporary directory; it must start and end in
+  // time, and never print a runtime error.
+  RunResult Run(std::vector<std::string> arguments, RunOptions options = {}) {
+    options.working_directory = temp_.path();
+    options.arguments = std::move(arguments);
+    RunResult result = RunBinary(kBinary, options);
+    EXPECT_FALSE(result.exec_failed) << "cannot start " << kBinary << ": "
+                                     << std::strerror(result.exec_errno);
+    EXPECT_FALSE(result.timed_out) << "killed after the timeout";
+    EXPECT_EQ(result.stdout_bytes.find("Runtime error"), std::string::npos);
+    return result;
+  }
+
+  std::future<RunResult> RunInBackground(std::vector<std::string> arguments) {
+    return std::async(std::launch::async,
+                      [this, arguments] { return Run(arguments); });
+  }
+
+  ScopedTempDirectory temp_;
+};
+
+class HostileInputs : public HostileTest {};
+class HostileInputKinds : public HostileTest {};
+class HostileOutputLocations : public HostileTest {};
+class HostileStandardInput : public HostileTest {};
+class HostileTwoRunsAtOnce : public HostileTest {};
+class HostileMemoryChecker : public HostileTest {};
+
+TEST_F(HostileInputs, AnyBytesSortLikeTheModelAndLeaveTheInputAlone) {
+  struct InputCase {
+    const char* name;
+    std::string (*input)();
+    // Set where the model would be too slow.
+    std::string (*expected)(const std::string& input) = nullptr;
+  };
+  const InputCase cases[] = {
+      {"random bytes", RandomBytes},
+      {"zero bytes", ZeroBytes},
+      {"no line end", NoLineEnd},
+      {"CR line ends", CarriageReturnsOnly},
+      {"byte 26 first", EndOfTextFirst},
+      {"a million equal keys", MillionEqualKeys, MillionEqualKeysSorted},
+      {"a million keys descending", MillionKeysDescending,
+       MillionKeysAscending},
+  };
+  for (const InputCase& input_case : cases) {
+    SCOPED_TRACE(input_case.name);
+    const std::string input = input_case.input();
+    WriteFile("x.mlf", input);
+    ExpectNormalEnd(Run({"x.mlf"}));
+    const std::string expected = input_case.expected
+                                     ? input_case.expected(input)
+                                     : ModelSortedOutput(input);
+    EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"), expected));
+    EXPECT_TRUE(ReadFile("x.mlf") == input) << "the input was changed";
+    EXPECT_EQ(Entries(), (std::set<std::string>{"x.mlf", "x.srt"}));
+  }
+}
+
+// The line is the hole of a sparse file, so it takes no time to write; the
+// model would need it in memory several times over, and the output of one
+// line and one comment is plain.
+TEST_F(HostileInputs, LineOf100MegabytesComesOutWhole) {
+  constexpr std::uintmax_t kZeros = 100'000'000;
+  constexpr std::string_view kHead = "xx\"*/head";
+  constexpr std::string_view kTail = "tail\r\n#after it\r\n";
+  WriteFile("x.mlf", kHead);
+  fs::resize_file(PathOf("x.mlf"), kHead.size() + kZeros);
+  {
+    std::ofstream file(PathOf("x.mlf"), std::ios::binary | std::ios::app);
+    file << kTail;
+    ASSERT_TRUE(file);
+  }
+  ExpectNormalEnd(Run({"x.mlf"}));
+  EXPECT_TRUE(HoldsZerosBetween(PathOf("x.srt"),
+                                "#after it\r\n" + std::string(kHead), kZeros,
+                                "tail\r\n"));
+  EXPECT_TRUE(HoldsZerosBetween(PathOf("x.mlf"), kHead, kZeros, kTail))
+      << "the input was changed";
+}
+
+// The directory must stay as it was; the output file was already made.
+TEST_F(HostileInputKinds, DirectoryIsAccessDenied) {
+  ASSERT_TRUE(fs::create_directory(PathOf("d.mlf")));
+  ExpectFailureReport(Run({"d.mlf"}), "\r\n", "EInOutError",
+                      "File access denied.");
+  EXPECT_TRUE(fs::is_directory(PathOf("d.mlf")));
+  EXPECT_TRUE(fs::is_empty(PathOf("d.mlf")));
+  EXPECT_EQ(ReadFile("d.srt"), "");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"d.mlf", "d.srt"}));
+}
+
+// More than a pipe holds, so the tool sees short reads and waits on the
+// writer.
+TEST_F(HostileInputKinds, FifoFedByAnotherThreadIsSortedCompletely) {
+  ASSERT_EQ(::mkfifo(PathOf("x.mlf").c_str(), 0644), 0) << std::strerror(errno);
+  const std::string input =
+      "#!MLF!#\r\n" + CommentLines(5000) + UtterancesDescending(300, "\r\n");
+  std::future<RunResult> run = RunInBackground({"x.mlf"});
+  const int writer = OpenFifoWriterOnceRead(PathOf("x.mlf"), run);
+  EXPECT_GE(writer, 0) << "the run never opened its input";
+  if (writer >= 0) {
+    EXPECT_TRUE(WriteToPipe(writer, input));
+    ::close(writer);
+  }
+  ExpectNormalEnd(run.get());
+  EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"),
+                        ModelSortedOutput(input)));
+  EXPECT_TRUE(fs::is_fifo(PathOf("x.mlf")));
+}
+
+TEST_F(HostileInputKinds, NullDeviceThroughALinkGivesEmptyOutput) {
+  fs::create_symlink("/dev/null", PathOf("x.mlf"));
+  ExpectNormalEnd(Run({"x.mlf"}));
+  EXPECT_EQ(ReadFile("x.srt"), "");
+  EXPECT_EQ(fs::read_symlink(PathOf("x.mlf")), "/dev/null");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"x.mlf", "x.srt"}));
+}
+
+// /dev/zero is one endless line, held whole in memory while it grows. With
+// no limit only the machine's memory would end it, so the test sets one.
+TEST_F(HostileInputKinds, EndlessInputRunsOutOfMemoryUnderALimit) {
+#ifdef MLFSORT_HOSTILE_UNDER_ASAN
+  GTEST_SKIP() << "the address sanitizer reserves far more address space "
+                  "than any useful RLIMIT_AS";
+#endif
+  fs::create_symlink("/dev/zero", PathOf("x.mlf"));
+  RunOptions options;
+  options.address_space_limit = 24u << 20;
+  ExpectFailureReport(Run({"x.mlf"}, options), "\r\n", "EOutOfMemory",
+                      "Out of memory.");
+  EXPECT_EQ(ReadFile("x.srt"), "");
+  EXPECT_EQ(fs::read_symlink(PathOf("x.mlf")), "/dev/zero");
+}
+
+TEST_F(HostileOutputLocations, DirectoryNamedLikeTheOutputIsAccessDenied) {
+  WriteFile("x.mlf", kSmallInput);
+  ASSERT_TRUE(fs::create_directory(PathOf("x.srt")));
+  RunOptions options;
+  if (RunningAsRoot()) {
+    // Everything belongs to the account, so being a directory is the only
+    // reason left to refuse the output.
+    for (const std::string& path :
+         {temp_.path(), PathOf("x.mlf"), PathOf("x.srt")}) {
+      ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0) << path;
+    }
+    options.run_as_user = kNobody;
+    options.run_as_group = kNobody;
+  }
+  options.working_directory = temp_.path();
+  options.arguments = {"x.mlf"};
+  const RunResult result = RunBinary(kBinary, options);
+  if (result.exec_failed && options.run_as_user) {
+    GTEST_SKIP() << "the unprivileged account cannot start " << kBinary << " ("
+                 << std::strerror(result.exec_errno) << ")";
+  }
+  ExpectFailureReport(result, "\r\n", "EInOutError", "File access denied.");
+  EXPECT_EQ(ReadFile("x.mlf"), kSmallInput);
+  EXPECT_TRUE(fs::is_directory(PathOf("x.srt")) &&
+              fs::is_empty(PathOf("x.srt")));
+  EXPECT_EQ(Entries(), (std::set<std::string>{"x.mlf", "x.srt"}));
+}
+
+// Once with output small enough to be written only at the close, once with
+// blocks written out while reading.
+TEST_F(HostileOutputLocations, FullDiskIsIoError112) {
+  fs::create_symlink("/dev/full", PathOf("x.srt"));
+  for (const std::string& input :
+       {std::string(kSmallInput), CommentLines(20000)}) {
+    SCOPED_TRACE(input.size());
+    WriteFile("x.mlf", input);
+    ExpectFailureReport(Run({"x.mlf"}), "\r\n", "EInOutError",
+                        "I/O error 112.");
+    EXPECT_TRUE(ReadFile("x.mlf") == input) << "the input was changed";
+    EXPECT_EQ(fs::read_symlink(PathOf("x.srt")), "/dev/full");
+  }
+}
+
+// With no name argument the prompt reads standard input. An input that ends
+// at once is an empty name, which sorts standard input into "srt"; a closed
+// descriptor cannot be read at all and is reported.
+TEST_F(HostileStandardInput, GoneWhileThePromptWaits) {
+  RunOptions options;
+  options.input = ChildInput::kClosed;
+  ExpectFailureReport(Run({}, options), kPrompt, "EInOutError",
+                      "I/O error 104.");
+  EXPECT_TRUE(Entries().empty());
+
+  options.input = ChildInput::kPipe;  // closed before anything is written
+  const RunResult result = Run({}, options);
+  EXPECT_TRUE(result.exited && result.exit_status == 0) << Describe(result);
+  EXPECT_EQ(result.stdout_bytes, kPrompt + std::string(kTwoLineEnds));
+  EXPECT_EQ(ReadFile("srt"), "");
+  EXPECT_EQ(Entries(), std::set<std::string>{"srt"});
+}
+
+// The first run's input is a FIFO, so it stalls, holding both its files,
+// wherever the test stops feeding it: here after 1 MB of comments, most of
+// them already written through to x.srt. The test knows the run has reached
+// its input when it can open the FIFO's write end; a run still waiting in
+// that open cannot be told from one that never got there, so the second
+// run comes while the first waits for data instead.
+TEST_F(HostileTwoRunsAtOnce, SecondRunOnTheSameFilesStopsAndTheFirstEnds) {
+  ASSERT_EQ(::mkfifo(PathOf("x.mlf").c_str(), 0644), 0) << std::strerror(errno);
+  const std::string head = "#!MLF!#\r\n" + CommentLines(30000);
+  const std::string rest = UtterancesDescending(100, "\r\n");
+  std::future<RunResult> first = RunInBackground({"x.mlf"});
+  const int writer = OpenFifoWriterOnceRead(PathOf("x.mlf"), first);
+  ASSERT_GE(writer, 0) << "the first run never opened its input: "
+                       << Describe(first.get());
+  EXPECT_TRUE(WriteToPipe(writer, head));
+  const std::string written_so_far = ReadFile("x.srt").value_or("");
+
+  RunOptions options;
+  options.timeout = milliseconds(5000);
+  ExpectFailureReport(Run({"x.mlf"}, options), "\r\n", "EInOutError",
+                      "I/O error 32.");
+  EXPECT_TRUE(ReadFile("x.srt").value_or("").starts_with(written_so_far))
+      << "the second run changed the first one's output";
+
+  EXPECT_TRUE(WriteToPipe(writer, rest));
+  ::close(writer);
+  ExpectNormalEnd(first.get());
+  EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"),
+                        ModelSortedOutput(head + rest)));
+  EXPECT_EQ(Entries(), (std::set<std::string>{"x.mlf", "x.srt"}));
+}
+
+// The second run's output name r.srt is a link to the file the first is
+// reading. The first writes into a FIFO the test does not read yet, so it
+// stalls with its input open (it cannot have read all of it: far more than
+// a pipe holds goes straight through).
+TEST_F(HostileTwoRunsAtOnce, SecondRunNeverWritesOverTheFirstOnesInput) {
+  const std::string input = CommentLines(30000) + std::string(kSmallInput);
+  WriteFile("p.mlf", input);
+  WriteFile("r.mlf", kSmallInput);
+  fs::create_symlink("p.mlf", PathOf("r.srt"));
+  ASSERT_EQ(::mkfifo(PathOf("p.srt").c_str(), 0644), 0) << std::strerror(errno);
+  const int reader =
+      ::open(PathOf("p.srt").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0) << std::strerror(errno);
+
+  std::future<RunResult> first = RunInBackground({"p.mlf"});
+  int pending = 0;
+  while (::ioctl(reader, FIONREAD, &pending) == 0 && pending == 0 &&
+         first.wait_for(milliseconds(2)) != std::future_status::ready) {
+  }
+  EXPECT_GT(pending, 0) << "the first run wrote nothing";
+
+  RunOptions options;
+  options.timeout = milliseconds(5000);
+  ExpectFailureReport(Run({"r.mlf"}, options), "\r\n", "EInOutError",
+                      "I/O error 32.");
+  EXPECT_TRUE(ReadFile("p.mlf") == input) << "the input was changed";
+
+  std::string output;
+  for (char chunk[65536];;) {
+    pollfd readable = {reader, POLLIN, 0};
+    if (::poll(&readable, 1, 30000) <= 0) break;
+    const ssize_t got = ::read(reader, chunk, sizeof chunk);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (got <= 0) break;
+    output.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(reader);
+  ExpectNormalEnd(first.get());
+  EXPECT_TRUE(SameBytes(output, ModelSortedOutput(input)));
+  EXPECT_EQ(ReadFile("r.mlf"), kSmallInput);
+}
+
+TEST_F(HostileMemoryChecker, SmallSortIsCleanUnderValgrind) {
+#ifdef MLFSORT_HOSTILE_UNDER_ASAN
+  GTEST_SKIP() << "valgrind cannot run a binary built with the address "
+                  "sanitizer";
+#endif
+  std::optional<std::string> valgrind;
+  const char* path = std::getenv("PATH");
+  for (std::string_view dirs = path ? path : ""; !valgrind;) {
+    const std::size_t colon = dirs.find(':');
+    const fs::path candidate = fs::path(dirs.substr(0, colon)) / "valgrind";
+    if (::access(candidate.c_str(), X_OK) == 0) valgrind = candidate.string();
+    if (colon == std::string_view::npos) break;
+    dirs.remove_prefix(colon + 1);
+  }
+  if (!valgrind) GTEST_SKIP() << "valgrind is not installed";
+
+  // Pass-through lines, a duplicate key and enough lines for several
+  // output blocks.
+  const std::string input = "#!MLF!#\r\n" + UtterancesDescending(200, "\r\n") +
+                            "#c\r\n\"*/utt00007.lab\"\r\n";
+  WriteFile("x.mlf", input);
+  RunOptions options;
+  options.working_directory = temp_.path();
+  options.arguments = {"--error-exitcode=1", "--leak-check=full", kBinary,
+                       "x.mlf"};
+  options.timeout = milliseconds(60000);
+  const RunResult result = RunBinary(*valgrind, options);
+  ASSERT_FALSE(result.exec_failed) << std::strerror(result.exec_errno);
+  ExpectNormalEnd(result);
+  EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"),
+                        ModelSortedOutput(input)));
+}
+
+}  // namespace
+}  // namespace mlfsort
