@@ -1,0 +1,139 @@
+// Runs the whole tool on arbitrary bytes as its input file, in memory, and
+// compares the output file byte for byte with the plain model of the sort.
+// Optionally one platform call fails, and the run must then either shrug it
+// off with the right output or end with one failure report and an output
+// file that holds only whole blocks of the right output.
+//
+// Input: one control byte, then (only when a failure is injected) the number
+// of the call to fail, then the input file. Control bit 7 injects a failure;
+// bits 0-2 pick its code.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "failure/process_frame.h"
+#include "platform/platform.h"
+#include "sorter/sort_run.h"
+#include "support/memory_platform.h"
+#include "support/sort_model.h"
+#include "textio/pending_io_error.h"
+#include "textio/text_stream.h"
+
+namespace mlfsort {
+namespace {
+
+// Aborts with a message, so libFuzzer keeps the input as a crash.
+void Require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "sort_run: %s\n", what);
+    std::abort();
+  }
+}
+
+constexpr std::uint32_t kInjectedCodes[] = {
+    platform_error::kFileNotFound,  platform_error::kAccessDenied,
+    platform_error::kInvalidHandle, platform_error::kSharingViolation,
+    platform_error::kBrokenPipe,    platform_error::kDiskFull,
+    platform_error::kNoData,        platform_error::kIoDevice,
+};
+
+constexpr std::string_view kReportStart = "Exception ";
+
+// The input the run could see: all of it, unless a read of it failed with
+// the broken-pipe code, which ends the data like the end of a pipe.
+std::string_view InputSeen(const MemoryPlatform& platform,
+                           std::string_view input) {
+  std::size_t whole_reads = 0;
+  for (const PlatformCall& call : platform.calls()) {
+    if (call.kind != PlatformCall::kReadFile || call.name != "in.mlf") {
+      continue;
+    }
+    if (call.succeeded) {
+      ++whole_reads;
+    } else if (call.error == platform_error::kBrokenPipe) {
+      // Reads are never cut short here, so each earlier one took a block.
+      return input.substr(
+          0, std::min(input.size(), whole_reads * TextStream::kBufferCapacity));
+    }
+  }
+  return input;
+}
+
+const PlatformCall* FailedCall(const MemoryPlatform& platform) {
+  for (const PlatformCall& call : platform.calls()) {
+    if (!call.succeeded) return &call;
+  }
+  return nullptr;
+}
+
+// Standard output after a failure: the empty line written once the name was
+// known (missing when the failure came first), then exactly one report.
+bool HoldsOneReport(std::string_view standard_output) {
+  if (standard_output.starts_with("\r\n")) standard_output.remove_prefix(2);
+  return standard_output.starts_with(kReportStart) &&
+         standard_output.find(kReportStart, 1) == std::string_view::npos &&
+         standard_output.ends_with("\r\n") &&
+         standard_output.find("\r\n") == standard_output.size() - 2;
+}
+
+void CheckSortRun(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return;
+  const std::uint8_t control = data[0];
+  const bool inject = (control & 0x80) != 0;
+  const std::size_t header = inject ? 2 : 1;
+  if (size < header) return;
+  const std::string_view input(reinterpret_cast<const char*>(data) + header,
+                               size - header);
+
+  SetPendingIoError(0);
+  MemoryPlatform platform;
+  platform.AddFile("in.mlf", std::string(input));
+  platform.SetArguments({"mlfsort", "in.mlf"});
+  if (inject) platform.FailCall(1 + data[1], kInjectedCodes[control & 7]);
+
+  const int status = RunProcess(platform, SystemModules(), &RunSort);
+  Require(platform.exited() && platform.exit_status() == status,
+          "the exit status did not reach the platform");
+  Require(!platform.IsOpen("in.mlf") || status == 1,
+          "the input stayed open after a normal run");
+
+  const PlatformCall* failed = FailedCall(platform);
+  Require(inject || failed == nullptr, "a platform call failed by itself");
+  const std::string expected = ModelSortedOutput(InputSeen(platform, input));
+  const std::string output = platform.FileContents("in.srt");
+  const std::string& standard_output = platform.StandardOutput();
+
+  if (status == 0) {
+    Require(output == expected, "the output differs from the model");
+    // Only the final write-out of standard output fails unnoticed.
+    const bool lost_standard_output =
+        failed != nullptr && failed->kind == PlatformCall::kWriteFile &&
+        failed->handle == MemoryPlatform::kStandardOutput;
+    Require(standard_output == (lost_standard_output ? "" : "\r\n\r\n"),
+            "standard output is not two empty lines");
+    return;
+  }
+  Require(status == 1, "the run ended with neither status 0 nor 1");
+  Require(failed != nullptr, "a run without a failure reported one");
+  Require(HoldsOneReport(standard_output),
+          "standard output does not hold exactly one failure report");
+  Require(std::string_view(expected).starts_with(output),
+          "the output after a failure is not a prefix of the right output");
+  Require(output.size() == expected.size() ||
+              output.size() % TextStream::kBufferCapacity == 0,
+          "the output after a failure holds a part of a block");
+}
+
+}  // namespace
+}  // namespace mlfsort
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  mlfsort::CheckSortRun(data, size);
+  return 0;
+}
