@@ -161,20 +161,6 @@ int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
   return CompareTieBreakers(a, b, pos);
 }
 
-std::uint64_t PortableKeyOrder::Summary(std::string_view key) const {
-  std::uint64_t summary = 0;
-  int shift = 56;
-  for (char byte : key) {
-    const std::uint64_t weight =
-        kPrimaryWeight[static_cast<unsigned char>(byte)];
-    if (weight == 0) continue;
-    summary |= weight << shift;
-    if (shift == 0) break;
-    shift -= 8;
-  }
-  return summary;
-}
-
 WideKeySummary PortableKeyOrder::WideSummary(std::string_view key) const {
   WideKeySummary summary = 0;
   int shift = 120;
@@ -187,6 +173,10 @@ WideKeySummary PortableKeyOrder::WideSummary(std::string_view key) const {
     shift -= 8;
   }
   return summary;
+}
+
+std::uint64_t PortableKeyOrder::Summary(std::string_view key) const {
+  return static_cast<std::uint64_t>(WideSummary(key) >> 64);
 }
 
 const PortableKeyOrder& PortableKeyOrder::Instance() {
