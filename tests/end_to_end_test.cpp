@@ -258,21 +258,37 @@ TEST_F(EndToEndLines, EqualKeysKeepOnlyTheLaterLine) {
             almost + "a\r\n" + almost + "b\r\n");
 }
 
-TEST_F(EndToEndLines, MixedKeysComeOutInTheModelsOrder) {
-  const std::vector<std::string> keys = {
-      "utt2.lab",  "co-op",  "a b",       "\xc9T\xc9",
-      "utt10.lab", "ab'",    "a\tb",      "CO_OP",
-      "a-b",       "a~b",    "utt1a.lab", std::string("a\0b", 3),
-      "\xe9t\xe9", "a+b",    "coop",      "a\001b",
-      "utt1.lab",  "ab",     "a\177b",    "a\nb",
-      "A-B",       "a\013b", "utt_1.lab", "we're",
-      "were",      "9",      "-ab",       "'ab"};
+// A label file holding one sortable line per key, its lines ended by CR LF
+// and CR in turn.
+std::string LabelFileOf(const std::vector<std::string>& keys) {
   std::string input = "#!MLF!#\r\n";
   for (std::size_t i = 0; i < keys.size(); ++i) {
     input += "p" + std::string(1, static_cast<char>('a' + i)) + keys[i];
     input += i % 2 == 0 ? "\r\n" : "\r";
   }
-  EXPECT_TRUE(SameBytes(SortOf(input), ModelSortedOutput(input)));
+  return input;
+}
+
+TEST_F(EndToEndLines, MixedKeysComeOutInTheModelsOrder) {
+  const std::vector<std::string> keys = {
+      "utt2.lab", "co-op", "a b",    "utt10.lab", "ab'",
+      "a\tb",     "CO_OP", "a-b",    "a~b",       "utt1a.lab",
+      "a+b",      "coop",  "a\001b", "utt1.lab",  "ab",
+      "a\177b",   "a\nb",  "A-B",    "a\013b",    "utt_1.lab",
+      "we're",    "were",  "9",      "-ab",       "'ab"};
+  EXPECT_TRUE(SameBytes(SortOf(LabelFileOf(keys)),
+                        ModelSortedOutput(LabelFileOf(keys))));
+}
+
+TEST_F(EndToEndLines, ZeroAndHighBytesComeOutInTheModelsOrder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Windows build orders keys by the user's locale, which "
+                  "ignores a zero byte and weighs bytes above 127 its own way";
+#endif
+  const std::vector<std::string> keys = {
+      "\xc9T\xc9", "ab", std::string("a\0b", 3), "\xe9t\xe9", "a\xff", "et"};
+  EXPECT_TRUE(SameBytes(SortOf(LabelFileOf(keys)),
+                        ModelSortedOutput(LabelFileOf(keys))));
 }
 
 TEST_F(EndToEndOutputName, FirstDotAnywhereStartsTheSuffix) {
@@ -369,6 +385,10 @@ TEST_F(EndToEndFailures, UnwritableDirectoryIsAccessDenied) {
                   fs::perms::owner_read | fs::perms::owner_exec |
                       fs::perms::group_read | fs::perms::group_exec |
                       fs::perms::others_read | fs::perms::others_exec);
+  if (!options.run_as_user && WriteFileBytes(PathOf("ro/probe"), "")) {
+    GTEST_SKIP() << "permission bits do not keep files out of a directory "
+                    "here";
+  }
   const RunResult result = RunUnchecked({"ro/x.mlf"}, options);
   if (result.exec_failed && options.run_as_user) {
     GTEST_SKIP() << "running as root, and the unprivileged account cannot "
@@ -389,14 +409,19 @@ TEST_F(EndToEndFailures, OutputNameOfTheInputIsRefusedAndInputKept) {
 }
 
 TEST_F(EndToEndFailures, OutputLinkedToTheInputIsRefusedAndInputKept) {
-  WriteFile("sym.mlf", kSmallInput);
-  fs::create_symlink("sym.mlf", PathOf("sym.srt"));
   WriteFile("hard.mlf", kSmallInput);
   fs::create_hard_link(PathOf("hard.mlf"), PathOf("hard.srt"));
+  std::vector<std::string> input_names = {"hard.mlf"};
+  // Symbolic links only where the system makes them (not under Wine).
+  WriteFile("sym.mlf", kSmallInput);
   // Here the input is the link and the output name the file it points to.
   WriteFile("back.srt", kSmallInput);
-  fs::create_symlink("back.srt", PathOf("back.mlf"));
-  for (const std::string input_name : {"sym.mlf", "hard.mlf", "back.mlf"}) {
+  std::error_code no_symlinks;
+  fs::create_symlink("sym.mlf", PathOf("sym.srt"), no_symlinks);
+  if (!no_symlinks) fs::create_symlink("back.srt", PathOf("back.mlf"));
+  if (!no_symlinks)
+    input_names.insert(input_names.end(), {"sym.mlf", "back.mlf"});
+  for (const std::string& input_name : input_names) {
     SCOPED_TRACE(input_name);
     const RunResult result = Run({input_name});
     ExpectFailureReport(result, "\r\n", "EInOutError", "I/O error 32.");

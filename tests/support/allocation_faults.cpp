@@ -1,6 +1,7 @@
 #include "support/allocation_faults.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -24,12 +25,27 @@ bool ShouldFail() {
   return true;
 }
 
-void* Allocate(std::size_t size, std::size_t alignment) {
+void* Allocate(std::size_t size) {
   if (ShouldFail()) return nullptr;
-  if (size == 0) size = 1;
-  if (alignment <= alignof(std::max_align_t)) return std::malloc(size);
-  const std::size_t rounded = (size + alignment - 1) / alignment * alignment;
-  return std::aligned_alloc(alignment, rounded);
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+// Over-aligned blocks are carved out of a larger plain one, whose address is
+// kept just before the block, so every platform's malloc serves them.
+void* AllocateAligned(std::size_t size, std::align_val_t alignment) {
+  if (ShouldFail()) return nullptr;
+  const auto align = static_cast<std::size_t>(alignment);
+  void* const raw = std::malloc(size + align + sizeof(void*));
+  if (raw == nullptr) return nullptr;
+  const auto first_free = reinterpret_cast<std::uintptr_t>(raw) + sizeof(void*);
+  void** const block =
+      reinterpret_cast<void**>((first_free + align - 1) / align * align);
+  block[-1] = raw;
+  return block;
+}
+
+void FreeAligned(void* block) {
+  if (block != nullptr) std::free(static_cast<void**>(block)[-1]);
 }
 
 }  // namespace
@@ -56,19 +72,19 @@ UncountedAllocations::~UncountedAllocations() { --uncounted_depth; }
 }  // namespace mlfsort
 
 void* operator new(std::size_t size) {
-  void* memory = mlfsort::Allocate(size, 0);
+  void* memory = mlfsort::Allocate(size);
   if (memory == nullptr) throw std::bad_alloc();
   return memory;
 }
 void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return mlfsort::Allocate(size, 0);
+  return mlfsort::Allocate(size);
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return mlfsort::Allocate(size, 0);
+  return mlfsort::Allocate(size);
 }
 void* operator new(std::size_t size, std::align_val_t alignment) {
-  void* memory = mlfsort::Allocate(size, static_cast<std::size_t>(alignment));
+  void* memory = mlfsort::AllocateAligned(size, alignment);
   if (memory == nullptr) throw std::bad_alloc();
   return memory;
 }
@@ -82,14 +98,14 @@ void operator delete[](void* memory, std::size_t) noexcept {
   std::free(memory);
 }
 void operator delete(void* memory, std::align_val_t) noexcept {
-  std::free(memory);
+  mlfsort::FreeAligned(memory);
 }
 void operator delete[](void* memory, std::align_val_t) noexcept {
-  std::free(memory);
+  mlfsort::FreeAligned(memory);
 }
 void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
-  std::free(memory);
+  mlfsort::FreeAligned(memory);
 }
 void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
-  std::free(memory);
+  mlfsort::FreeAligned(memory);
 }

@@ -1,0 +1,195 @@
+#include "platform/windows_platform.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// windows.h maps the name to GetCommandLineA, which would rename the
+// Platform method defined below.
+#undef GetCommandLine
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <iterator>
+
+namespace mlfsort {
+namespace {
+
+constexpr std::size_t kMaxNameBytes = MAX_PATH - 1;
+
+HANDLE ToWin32(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+Handle FromWin32(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
+
+// CompareStringA reads a negative length as "up to the first NUL", which
+// would run past a key that has none.
+int Win32Length(std::string_view key) {
+  return static_cast<int>(std::min<std::size_t>(key.size(), INT_MAX));
+}
+
+// An empty view may carry a null pointer; the call must get a valid string.
+const char* Win32Bytes(std::string_view key) {
+  return key.data() != nullptr ? key.data() : "";
+}
+
+// The identity of the file `name` designates; false when it cannot be
+// opened or asked. Directories are opened too (backup semantics).
+bool FileIdentity(const char* name, BY_HANDLE_FILE_INFORMATION* identity) {
+  const HANDLE handle = ::CreateFileA(
+      name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = ::GetFileInformationByHandle(handle, identity) != 0;
+  ::CloseHandle(handle);
+  return known;
+}
+
+}  // namespace
+
+int WindowsKeyOrder::Compare(std::string_view a, std::string_view b) const {
+  return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, Win32Bytes(a),
+                          Win32Length(a), Win32Bytes(b), Win32Length(b)) -
+         2;
+}
+
+std::uint64_t WindowsKeyOrder::Summary(std::string_view) const { return 0; }
+
+std::size_t WindowsPlatform::MaxNameBytes() const { return kMaxNameBytes; }
+
+Handle WindowsPlatform::OpenForReading(const char* name) {
+  const HANDLE handle =
+      ::CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) Fail();
+  return FromWin32(handle);
+}
+
+Handle WindowsPlatform::CreateForWriting(const char* name) {
+  const HANDLE handle =
+      ::CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) Fail();
+  return FromWin32(handle);
+}
+
+Handle WindowsPlatform::GetStdHandle(StandardHandle which) {
+  const HANDLE handle = ::GetStdHandle(
+      which == StandardHandle::kInput ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return kInvalidHandle;
+  }
+  // A process started without this handle gets null and no error; every
+  // later call on it would fail anyway, so the stream learns it at open.
+  if (handle == nullptr) {
+    last_error_ = ERROR_INVALID_HANDLE;
+    return kInvalidHandle;
+  }
+  return FromWin32(handle);
+}
+
+FileType WindowsPlatform::GetFileType(Handle handle) {
+  switch (::GetFileType(ToWin32(handle))) {
+    case FILE_TYPE_UNKNOWN:
+      return FileType::kUnknown;
+    case FILE_TYPE_CHAR:
+      return FileType::kCharacter;
+    case FILE_TYPE_PIPE:
+      return FileType::kPipe;
+    default:
+      return FileType::kDisk;
+  }
+}
+
+bool WindowsPlatform::ReadFile(Handle handle, void* buffer, std::uint32_t size,
+                               std::uint32_t* bytes_read) {
+  DWORD got = 0;
+  const BOOL succeeded =
+      ::ReadFile(ToWin32(handle), buffer, size, &got, nullptr);
+  *bytes_read = got;
+  return succeeded || Fail();
+}
+
+bool WindowsPlatform::WriteFile(Handle handle, const void* buffer,
+                                std::uint32_t size,
+                                std::uint32_t* bytes_written) {
+  *bytes_written = 0;
+  const char* bytes = static_cast<const char*>(buffer);
+  while (*bytes_written < size) {
+    DWORD put = 0;
+    if (!::WriteFile(ToWin32(handle), bytes + *bytes_written,
+                     size - *bytes_written, &put, nullptr)) {
+      return Fail();
+    }
+    if (put == 0) {
+      last_error_ = ERROR_IO_DEVICE;
+      return false;
+    }
+    *bytes_written += put;
+  }
+  return true;
+}
+
+bool WindowsPlatform::CloseHandle(Handle handle) {
+  return ::CloseHandle(ToWin32(handle)) || Fail();
+}
+
+std::uint32_t WindowsPlatform::GetLastError() { return last_error_; }
+
+bool WindowsPlatform::IsSameFile(const char* a, const char* b) {
+  BY_HANDLE_FILE_INFORMATION a_identity;
+  BY_HANDLE_FILE_INFORMATION b_identity;
+  return FileIdentity(a, &a_identity) && FileIdentity(b, &b_identity) &&
+         a_identity.dwVolumeSerialNumber == b_identity.dwVolumeSerialNumber &&
+         a_identity.nFileIndexHigh == b_identity.nFileIndexHigh &&
+         a_identity.nFileIndexLow == b_identity.nFileIndexLow;
+}
+
+ProcessArguments WindowsPlatform::GetCommandLine() {
+  ProcessArguments arguments;
+  arguments.is_split = false;
+  arguments.command_line = ::GetCommandLineA();
+  return arguments;
+}
+
+const KeyOrder* WindowsPlatform::NativeKeyOrder() { return &key_order_; }
+
+bool WindowsPlatform::LocateCode(const void* code, CodeLocation* where) {
+  *where = CodeLocation{};
+  MEMORY_BASIC_INFORMATION memory;
+  if (::VirtualQuery(code, &memory, sizeof memory) == 0 ||
+      memory.AllocationBase == nullptr) {
+    return false;
+  }
+  char path[MAX_PATH + 1];
+  const DWORD length = ::GetModuleFileNameA(
+      static_cast<HMODULE>(memory.AllocationBase), path, sizeof path);
+  if (length == 0) return false;
+  // A path that filled the buffer may lack its terminating zero.
+  path[std::min<DWORD>(length, sizeof path - 1)] = '\0';
+  const char* file_name = path;
+  for (const char* byte = path; *byte != '\0'; ++byte) {
+    if (*byte == '\\' || *byte == '/') file_name = byte + 1;
+  }
+  const std::size_t name_length =
+      std::min(std::strlen(file_name), std::size(where->module_name) - 1);
+  std::memcpy(where->module_name, file_name, name_length);
+  where->module_name[name_length] = '\0';
+  where->module_base = reinterpret_cast<std::uintptr_t>(memory.AllocationBase);
+  return true;
+}
+
+void WindowsPlatform::ExitProcess(int status) {
+  ::ExitProcess(static_cast<UINT>(status));
+}
+
+bool WindowsPlatform::Fail() {
+  last_error_ = ::GetLastError();
+  return false;
+}
+
+Platform& SystemPlatform(int, char**) {
+  static WindowsPlatform platform;
+  return platform;
+}
+
+}  // namespace mlfsort

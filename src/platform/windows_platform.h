@@ -1,0 +1,107 @@
+// The platform on Windows: every service is the Win32 call of the same
+// name, with the arguments the tool has always used, and the system's error
+// codes passed through unchanged (they are the numbering the failure report
+// words).
+//
+// A Handle is a Win32 HANDLE; the invalid-handle value is kInvalidHandle.
+// Nothing is batched: each ReadFile and WriteFile is one system call (a
+// short write is continued), so a disk file or pipe receives the 128-byte
+// blocks of the text streams as they are written out.
+//
+// Not thread-safe: the tool has one thread.
+
+#ifndef MLFSORT_PLATFORM_WINDOWS_PLATFORM_H_
+#define MLFSORT_PLATFORM_WINDOWS_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "sorter/key_order.h"
+
+namespace mlfsort {
+
+// The case-blind order of the user's default locale: CompareStringA with
+// NORM_IGNORECASE and the word sort (hyphen and apostrophe weigh less than
+// other punctuation), both keys passed whole with explicit lengths. A failing
+// call counts as "a before b". Keys longer than INT_MAX bytes are compared
+// on their first INT_MAX bytes.
+class WindowsKeyOrder final : public KeyOrder {
+ public:
+  int Compare(std::string_view a, std::string_view b) const override;
+  // The same value for every key: the locale order has no cheap summary.
+  std::uint64_t Summary(std::string_view key) const override;
+};
+
+class WindowsPlatform final : public Platform {
+ public:
+  WindowsPlatform() = default;
+
+  // 259, the longest path that the ANSI file calls take (MAX_PATH less its
+  // terminating zero).
+  std::size_t MaxNameBytes() const override;
+
+  // CreateFileA(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+  // FILE_ATTRIBUTE_NORMAL). A directory is refused with 5.
+  Handle OpenForReading(const char* name) override;
+
+  // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS,
+  // FILE_ATTRIBUTE_NORMAL).
+  Handle CreateForWriting(const char* name) override;
+
+  // Win32 GetStdHandle. A process started without the standard handle (a
+  // null handle) gets kInvalidHandle with 6, like a failing call.
+  Handle GetStdHandle(StandardHandle which) override;
+
+  // FILE_TYPE_CHAR is kCharacter, FILE_TYPE_PIPE kPipe, FILE_TYPE_UNKNOWN
+  // (also a failing call) kUnknown, anything else kDisk.
+  FileType GetFileType(Handle handle) override;
+
+  // One Win32 ReadFile. 109 (the writer of a pipe has gone) is left as the
+  // code; the text streams take it for the end of the data.
+  bool ReadFile(Handle handle, void* buffer, std::uint32_t size,
+                std::uint32_t* bytes_read) override;
+
+  // Win32 WriteFile until every byte is handed over. A call that succeeds
+  // without taking any byte fails with 1117 rather than looping for ever.
+  // *bytes_written counts the bytes handed over, also on failure.
+  bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
+                 std::uint32_t* bytes_written) override;
+
+  bool CloseHandle(Handle handle) override;
+
+  // The code of the last failing call of this platform, taken from Win32
+  // GetLastError at the moment it failed.
+  std::uint32_t GetLastError() override;
+
+  // Compares the volume serial number and file index that
+  // GetFileInformationByHandle gives for each name, opened without access
+  // rights and sharing everything, so no open of either name is disturbed.
+  bool IsSameFile(const char* a, const char* b) override;
+
+  // The single line from GetCommandLineA, split by the tool itself.
+  ProcessArguments GetCommandLine() override;
+
+  // A WindowsKeyOrder, the same object on every call.
+  const KeyOrder* NativeKeyOrder() override;
+
+  // VirtualQuery's allocation base for `code`, and the file name (after
+  // the last "\" or "/") of the module that GetModuleFileNameA names for
+  // that base, from a 261-byte buffer.
+  bool LocateCode(const void* code, CodeLocation* where) override;
+
+  // Win32 ExitProcess; handles are not buffered, so nothing is pending.
+  void ExitProcess(int status) override;
+
+ private:
+  // Takes Win32 GetLastError as this platform's code and returns false.
+  bool Fail();
+
+  std::uint32_t last_error_ = 0;
+  WindowsKeyOrder key_order_;
+};
+
+}  // namespace mlfsort
+
+#endif  // MLFSORT_PLATFORM_WINDOWS_PLATFORM_H_

@@ -1,0 +1,335 @@
+// The child-process runner on Windows: CreateProcessA with the standard
+// handles in STARTUPINFO, pipes served by one thread each, and a wait on the
+// process with the timeout.
+//
+// Where the interface speaks in POSIX terms:
+// - The command line is the program and the arguments joined by blanks; one
+//   that is empty or holds a blank byte (1 to 32) is put between double
+//   quotes, with nothing escaped, as the tool's own splitter reads it.
+// - kDevNull is the NUL device; kClosed gives the child no handle at all
+//   (null); kReaderGone is a pipe whose read end is closed before the start.
+// - exec_errno holds the Win32 code of a failing CreateProcessA.
+// - A process that ends with an exception code (0xC0000000 and above) is
+//   reported as signaled with that code; a process that outlives the timeout
+//   is ended with TerminateProcess and counts neither as exited nor as
+//   signaled.
+// - The address space limit and the user and group ids have no counterpart:
+//   a run that asks for one is not started, and fails with
+//   ERROR_NOT_SUPPORTED.
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <utility>
+
+#include "support/binary_runner.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace mlfsort {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Owns one Win32 handle; null and the invalid-handle value both mean none.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle)
+      : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+  ~UniqueHandle() { Reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != nullptr; }
+  void Reset() {
+    if (handle_ != nullptr) ::CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// Only the copies made here are inheritable, and each is closed right after
+// the start, so a child receives exactly its three standard handles.
+UniqueHandle InheritableCopy(HANDLE handle) {
+  if (handle == nullptr) return UniqueHandle();
+  HANDLE copy = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(),
+                         &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+    return UniqueHandle();
+  }
+  return UniqueHandle(copy);
+}
+
+bool MakePipe(UniqueHandle* read_end, UniqueHandle* write_end) {
+  HANDLE read_handle = nullptr;
+  HANDLE write_handle = nullptr;
+  if (!::CreatePipe(&read_handle, &write_handle, nullptr, 0)) return false;
+  *read_end = UniqueHandle(read_handle);
+  *write_end = UniqueHandle(write_handle);
+  return true;
+}
+
+// A file that goes away with its last handle, so nothing is left behind.
+UniqueHandle MakeScratchFile() {
+  char directory[MAX_PATH + 1];
+  char path[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathA(sizeof directory, directory);
+  if (length == 0 || length > sizeof directory ||
+      ::GetTempFileNameA(directory, "mlf", 0, path) == 0) {
+    return UniqueHandle();
+  }
+  return UniqueHandle(::CreateFileA(
+      path, GENERIC_READ | GENERIC_WRITE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+      nullptr));
+}
+
+bool WriteAll(HANDLE handle, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD written = 0;
+    if (!::WriteFile(handle, bytes.data() + done,
+                     static_cast<DWORD>(bytes.size() - done), &written,
+                     nullptr) ||
+        written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+// Reads until the end of the data or a failure (a pipe whose writers have
+// all gone fails with ERROR_BROKEN_PIPE).
+std::string ReadAll(HANDLE handle) {
+  std::string bytes;
+  char chunk[65536];
+  DWORD got = 0;
+  while (::ReadFile(handle, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    bytes.append(chunk, got);
+  }
+  return bytes;
+}
+
+bool HasBlankByte(const std::string& text) {
+  for (const char byte : text) {
+    const auto value = static_cast<unsigned char>(byte);
+    if (value >= 1 && value <= 32) return true;
+  }
+  return false;
+}
+
+std::string CommandLine(const std::string& program,
+                        const std::vector<std::string>& arguments) {
+  std::string line;
+  const auto append = [&line](const std::string& word) {
+    if (!line.empty()) line += ' ';
+    if (word.empty() || HasBlankByte(word)) {
+      line += '"' + word + '"';
+    } else {
+      line += word;
+    }
+  };
+  append(program);
+  for (const std::string& argument : arguments) append(argument);
+  return line;
+}
+
+// Exception codes carry the error severity in their top two bits.
+bool IsExceptionCode(DWORD exit_code) { return exit_code >= 0xC0000000u; }
+
+}  // namespace
+
+RunResult RunBinary(const std::string& program, const RunOptions& options) {
+  RunResult result;
+  if (options.address_space_limit || options.run_as_user ||
+      options.run_as_group) {
+    result.exec_failed = true;
+    result.exec_errno = ERROR_NOT_SUPPORTED;
+    return result;
+  }
+
+  UniqueHandle stdin_child, stdin_feed;
+  switch (options.input) {
+    case ChildInput::kPipe:
+      if (!MakePipe(&stdin_child, &stdin_feed)) return result;
+      break;
+    case ChildInput::kFile:
+      stdin_child = MakeScratchFile();
+      if (!stdin_child.valid() ||
+          !WriteAll(stdin_child.get(), options.stdin_bytes) ||
+          ::SetFilePointer(stdin_child.get(), 0, nullptr, FILE_BEGIN) != 0) {
+        return result;
+      }
+      break;
+    case ChildInput::kDevNull:
+      stdin_child = UniqueHandle(
+          ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr));
+      break;
+    case ChildInput::kClosed:
+      break;
+  }
+
+  UniqueHandle stdout_child, stdout_capture;
+  switch (options.output) {
+    case ChildOutput::kPipe:
+      if (!MakePipe(&stdout_capture, &stdout_child)) return result;
+      break;
+    case ChildOutput::kFile:
+      stdout_child = MakeScratchFile();
+      break;
+    case ChildOutput::kReaderGone: {
+      UniqueHandle reader;
+      if (!MakePipe(&reader, &stdout_child)) return result;
+      break;  // `reader` closes here, before the child exists
+    }
+    case ChildOutput::kClosed:
+      break;
+  }
+
+  UniqueHandle stderr_capture, stderr_child;
+  if (!MakePipe(&stderr_capture, &stderr_child)) return result;
+
+  UniqueHandle inherited_stdin = InheritableCopy(stdin_child.get());
+  UniqueHandle inherited_stdout = InheritableCopy(stdout_child.get());
+  UniqueHandle inherited_stderr = InheritableCopy(stderr_child.get());
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inherited_stdin.get();
+  startup.hStdOutput = inherited_stdout.get();
+  startup.hStdError = inherited_stderr.get();
+
+  std::string command_line = CommandLine(program, options.arguments);
+  PROCESS_INFORMATION process{};
+  const BOOL started = ::CreateProcessA(
+      program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+      options.working_directory.empty() ? nullptr
+                                        : options.working_directory.c_str(),
+      &startup, &process);
+  if (!started) {
+    result.exec_failed = true;
+    result.exec_errno = static_cast<int>(::GetLastError());
+    return result;
+  }
+  const UniqueHandle process_handle(process.hProcess);
+  ::CloseHandle(process.hThread);
+  // The file kept for standard output is read back after the child ends;
+  // every other child end must go now so that the end of data is seen.
+  inherited_stdin.Reset();
+  inherited_stdout.Reset();
+  inherited_stderr.Reset();
+  stdin_child.Reset();
+  stderr_child.Reset();
+  UniqueHandle stdout_file;
+  if (options.output == ChildOutput::kFile) {
+    stdout_file = std::move(stdout_child);
+  }
+  stdout_child.Reset();
+
+  // Each pipe has its own thread, so a child that fills one while the
+  // runner waits on another never blocks. A child that stops reading its
+  // input holds up only the feeding thread, until the child is gone.
+  std::thread feeder([&stdin_feed, &options] {
+    if (!stdin_feed.valid()) return;
+    WriteAll(stdin_feed.get(), options.stdin_bytes);
+    stdin_feed.Reset();
+  });
+  std::thread stdout_reader([&stdout_capture, &result] {
+    if (stdout_capture.valid()) {
+      result.stdout_bytes = ReadAll(stdout_capture.get());
+    }
+  });
+  std::thread stderr_reader([&stderr_capture, &result] {
+    result.stderr_bytes = ReadAll(stderr_capture.get());
+  });
+
+  const auto timeout_ms =
+      options.timeout.count() < 0
+          ? 0
+          : std::min<long long>(options.timeout.count(), INFINITE - 1);
+  if (::WaitForSingleObject(process_handle.get(),
+                            static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0) {
+    result.timed_out = true;
+    ::TerminateProcess(process_handle.get(), 1);
+    ::WaitForSingleObject(process_handle.get(), INFINITE);
+  }
+  feeder.join();
+  stdout_reader.join();
+  stderr_reader.join();
+
+  DWORD exit_code = 0;
+  if (!result.timed_out &&
+      ::GetExitCodeProcess(process_handle.get(), &exit_code)) {
+    if (IsExceptionCode(exit_code)) {
+      result.signaled = true;
+      result.signal_number = static_cast<int>(exit_code);
+    } else {
+      result.exited = true;
+      result.exit_status = static_cast<int>(exit_code);
+    }
+  }
+  if (stdout_file.valid() &&
+      ::SetFilePointer(stdout_file.get(), 0, nullptr, FILE_BEGIN) == 0) {
+    result.stdout_bytes = ReadAll(stdout_file.get());
+  }
+  return result;
+}
+
+ScopedTempDirectory::ScopedTempDirectory() {
+  std::error_code failed;
+  const fs::path base = fs::temp_directory_path(failed);
+  if (failed) return;
+  // A name another run already took is skipped; create_directory tells.
+  const unsigned long long seed =
+      (static_cast<unsigned long long>(::GetCurrentProcessId()) << 32) ^
+      ::GetTickCount64();
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate =
+        base / ("mlfsort_e2e_" + std::to_string(seed + attempt));
+    if (fs::create_directory(candidate, failed)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+}
+
+ScopedTempDirectory::~ScopedTempDirectory() {
+  std::error_code ignored;
+  if (!path_.empty()) fs::remove_all(path_, ignored);
+}
+
+std::string ScopedTempDirectory::Join(const std::string& name) const {
+  return (fs::path(path_) / name).string();
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(file),
+                     std::istreambuf_iterator<char>());
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(file);
+}
+
+}  // namespace mlfsort
