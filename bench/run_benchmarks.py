@@ -244,8 +244,8 @@ def bench_file(f, path, tools, args, report):
         print(f"  check mlfsort == python: {check}", flush=True)
 
 
-def fmt(v, spec=".3f"):
-    return "—" if v is None else format(v, spec)
+def fmt(v, pattern=".3f"):
+    return "—" if v is None else format(v, pattern)
 
 
 def print_table(report):
