@@ -5,8 +5,10 @@
 // file that holds only whole blocks of the right output.
 //
 // Input: one control byte, then (only when a failure is injected) the number
-// of the call to fail, then the input file. Control bit 7 injects a failure;
-// bits 0-2 pick its code.
+// of the call to fail, then the input file, or, in many-lines mode, the
+// steps that make it. Control bit 7 injects a failure; bits 0-2 pick its
+// code; bit 6 selects many-lines mode; bit 5 gives its keys a long common
+// lead.
 
 #include <algorithm>
 #include <cstddef>
@@ -43,6 +45,33 @@ constexpr std::uint32_t kInjectedCodes[] = {
 };
 
 constexpr std::string_view kReportStart = "Exception ";
+
+// Many-lines mode: each step byte makes one sortable line, so that a few
+// kilobytes of input fill the sorted key index far enough to split its
+// leaves and inner nodes, which plain bytes hardly reach. The key is a
+// 16-bit counter spelled in four characters; each step moves it by
+// (byte - 128), so a run of one byte value inserts in ascending or
+// descending order, or repeats a key. The spelling is mostly in key order,
+// but holds two case pairs and a tie-breaker byte, so distinct counters can
+// still give equal keys, and lines with equal keys can differ in case. The
+// long lead is longer than any summary, so those keys tie on summaries.
+std::string ManyLines(std::string_view steps, bool long_lead) {
+  static constexpr std::string_view kSpelling = " !'./019aAbmZz\x80\xff";
+  static_assert(kSpelling.size() == 16);
+  std::string input;
+  std::uint16_t counter = 0x8000;
+  for (char step : steps) {
+    counter = static_cast<std::uint16_t>(
+        counter + static_cast<unsigned char>(step) - 128);
+    input += "xx";
+    if (long_lead) input += "/corpus/speaker01/session02/utterance";
+    for (int shift = 12; shift >= 0; shift -= 4) {
+      input += kSpelling[(counter >> shift) & 0xf];
+    }
+    input += "\r\n";
+  }
+  return input;
+}
 
 // The input the run could see: all of it, unless a read of it failed with
 // the broken-pipe code, which ends the data like the end of a pipe.
@@ -87,12 +116,15 @@ void CheckSortRun(const std::uint8_t* data, std::size_t size) {
   const bool inject = (control & 0x80) != 0;
   const std::size_t header = inject ? 2 : 1;
   if (size < header) return;
-  const std::string_view input(reinterpret_cast<const char*>(data) + header,
-                               size - header);
+  const std::string_view rest(reinterpret_cast<const char*>(data) + header,
+                              size - header);
+  const bool many_lines = (control & 0x40) != 0;
+  const std::string input =
+      many_lines ? ManyLines(rest, (control & 0x20) != 0) : std::string(rest);
 
   SetPendingIoError(0);
   MemoryPlatform platform;
-  platform.AddFile("in.mlf", std::string(input));
+  platform.AddFile("in.mlf", input);
   platform.SetArguments({"mlfsort", "in.mlf"});
   if (inject) platform.FailCall(1 + data[1], kInjectedCodes[control & 7]);
 

@@ -26,8 +26,9 @@ struct RuntimeError {
 [[noreturn]] void RaisePendingIoError();
 
 // The failure check: returns when no I/O error is pending, raises it
-// otherwise.
-inline void CheckIo() {
+// otherwise. Always inlined, also in unoptimised builds, so that the raise
+// is called from the check's own call site.
+[[gnu::always_inline]] inline void CheckIo() {
   if (PendingIoError() != 0) RaisePendingIoError();
 }
 
