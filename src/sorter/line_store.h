@@ -35,6 +35,11 @@ class LineStore {
   // bounds (<position>)" for a position outside 0 to Count() - 1.
   std::string_view LineAt(std::int32_t position) const;
 
+  // Asks for the memory that LineAt(position) will read, without waiting
+  // for it: the write phase fetches lines in key order, all over the store.
+  // A position outside 0 to Count() - 1 is ignored.
+  void Prefetch(std::int32_t position) const;
+
   // Lines whose place is kept; the others are found from the one before.
   static constexpr std::int32_t kLinesPerPlace = 8;
 

@@ -18,6 +18,10 @@ constexpr std::string_view kPrompt = "Enter MLF file to sort: ";
 constexpr std::size_t kSortKeyStart = 2;  // the key starts at the third byte
 constexpr std::size_t kSortKeyBytes = 99;
 
+// How far ahead of the line being written the write phase asks for the
+// lines it will write: far enough for memory to answer in the meantime.
+constexpr std::int32_t kLinesAhead = 16;
+
 std::string InputName(Process& process) {
   const ProcessArguments arguments = process.platform.GetCommandLine();
   if (ArgumentCount(arguments) >= 1) return Argument(arguments, 1);
@@ -124,6 +128,10 @@ void RunSort(Process& process) {
 
     const std::int32_t count = index.Count();
     for (std::int32_t position = 0; position < count; ++position) {
+      if (position + kLinesAhead < count) {
+        lines.Prefetch(
+            static_cast<std::int32_t>(index.LineIndexAt(position + kLinesAhead)));
+      }
       const std::uint32_t line_index = index.LineIndexAt(position);
       output.WriteText(lines.LineAt(static_cast<std::int32_t>(line_index)));
       output.WriteLineEnd();
