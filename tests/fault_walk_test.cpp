@@ -80,6 +80,9 @@ class UncountedPlatform final : public Platform {
   const KeyOrder* NativeKeyOrder() override {
     return platform_.NativeKeyOrder();
   }
+  std::pmr::memory_resource& BulkMemory() override {
+    return platform_.BulkMemory();
+  }
   bool LocateCode(const void* code, CodeLocation* where) override {
     return platform_.LocateCode(code, where);
   }

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "failure/exceptions.h"
+#include "support/failing_memory.h"
 
 namespace mlfsort {
 namespace {
@@ -61,6 +63,26 @@ TEST(LineStoreTest, PositionOutsideTheStoreIsTheIndexError) {
     }
   }
   EXPECT_EQ(lines.LineAt(0), "a");
+}
+
+TEST(LineStoreTest, FailedMemoryLeavesTheStoreAsItWasAndNothingLeaks) {
+  FailingMemory memory;
+  {
+    LineStore lines(&memory);
+    lines.Append("first");
+    // The next block, for a line too long for the first one, is refused.
+    memory.AllowAllocations(0);
+    const std::string long_line(3 << 20, 'x');
+    // The out-of-memory failure; std::bad_alloc while no report is set up.
+    EXPECT_THROW(lines.Append(long_line), std::bad_alloc);
+    EXPECT_EQ(lines.Count(), 1);
+    memory.AllowAllocations(-1);
+    EXPECT_EQ(lines.Append(long_line), long_line);
+    EXPECT_EQ(lines.Append("last"), "last");
+    EXPECT_EQ(lines.LineAt(0), "first");
+    EXPECT_EQ(lines.LineAt(2), "last");
+  }
+  EXPECT_EQ(memory.outstanding_bytes(), 0u);
 }
 
 }  // namespace

@@ -14,11 +14,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <memory_resource>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -400,6 +402,21 @@ TEST_F(PosixPlatformTransferTest, TerminalLineFeedsArriveAsCrLf) {
   EXPECT_EQ(received, "ab\r\ncd\r\n");
   EXPECT_TRUE(platform_->CloseHandle(terminal));
   ::close(master);
+}
+
+TEST_F(PosixPlatformTest, BulkMemoryStartsLargeBlocksOnALargePage) {
+  std::pmr::memory_resource& memory = platform_->BulkMemory();
+  constexpr std::size_t kLargePage = std::size_t{2} << 20;
+  // Each block is written whole and handed back with the alignment it was
+  // taken with, which the address sanitizer checks.
+  for (const std::size_t bytes : {std::size_t{100}, kLargePage + 100}) {
+    void* const block = memory.allocate(bytes, alignof(std::max_align_t));
+    if (bytes >= kLargePage) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % kLargePage, 0u);
+    }
+    std::memset(block, 0x5A, bytes);
+    memory.deallocate(block, bytes, alignof(std::max_align_t));
+  }
 }
 
 using PosixPlatformProcessTest = PosixPlatformTest;

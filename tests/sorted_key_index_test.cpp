@@ -20,6 +20,7 @@
 
 #include "failure/exceptions.h"
 #include "sorter/key_order.h"
+#include "support/failing_memory.h"
 
 namespace mlfsort {
 namespace {
@@ -111,34 +112,6 @@ std::vector<ModelEntry> Contents(SortedKeyIndex& index) {
   }
   return contents;
 }
-
-// Node memory that refuses an allocation on request and counts what it has
-// handed out and not had back.
-class FailingMemory final : public std::pmr::memory_resource {
- public:
-  // Lets `allocations` more succeed, then fails every one; -1 never fails.
-  void AllowAllocations(int allocations) { allowed_ = allocations; }
-  std::size_t outstanding_bytes() const { return outstanding_bytes_; }
-
- private:
-  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-    if (allowed_ == 0) throw std::bad_alloc();
-    if (allowed_ > 0) --allowed_;
-    outstanding_bytes_ += bytes;
-    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
-  }
-  void do_deallocate(void* block, std::size_t bytes,
-                     std::size_t alignment) override {
-    outstanding_bytes_ -= bytes;
-    std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
-  }
-  bool do_is_equal(const memory_resource& other) const noexcept override {
-    return this == &other;
-  }
-
-  int allowed_ = -1;
-  std::size_t outstanding_bytes_ = 0;
-};
 
 // Utterance-like keys from a small pool, so that many repeat, in random
 // letter case; a few short ones with zero bytes, hyphens and apostrophes.

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <string_view>
 #include <vector>
 
@@ -136,6 +137,13 @@ class Platform {
   // The platform's own case-blind key order, or nullptr when it has none and
   // the portable order stands in for it.
   virtual const KeyOrder* NativeKeyOrder() = 0;
+
+  // Memory for the large arrays of a sort run: the line store's blocks and
+  // the key index's entries. Throws std::bad_alloc when there is none. A
+  // platform may back large blocks with large pages: the write phase reads
+  // lines from all over the store, and small pages would cost a page fault
+  // for every 4 KiB and an address-translation miss for most lines.
+  virtual std::pmr::memory_resource& BulkMemory() = 0;
 
   // Finds the module that holds the code position `code`. Allocates nothing
   // (it runs while a failure is reported). Returns false when it cannot

@@ -5,6 +5,7 @@
 #include <link.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +112,36 @@ void CopyFileName(const char* path, CodeLocation* where) {
   std::memcpy(where->module_name, file_name, length);
   where->module_name[length] = '\0';
 }
+
+// Operator new, with blocks of a large page and more aligned to it and
+// offered to the kernel for large pages. The advice is a hint: where the
+// kernel declines, the block works the same with small pages.
+class LargePageMemory final : public std::pmr::memory_resource {
+ private:
+  static constexpr std::size_t kLargePage = std::size_t{2} << 20;
+
+  static std::align_val_t AlignmentFor(std::size_t bytes,
+                                       std::size_t alignment) {
+    return std::align_val_t{bytes >= kLargePage ? kLargePage : alignment};
+  }
+
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    void* const block = ::operator new(bytes, AlignmentFor(bytes, alignment));
+    if (bytes >= kLargePage) {
+      ::madvise(block, bytes & ~(kLargePage - 1), MADV_HUGEPAGE);
+    }
+    return block;
+  }
+
+  void do_deallocate(void* block, std::size_t bytes,
+                     std::size_t alignment) override {
+    ::operator delete(block, AlignmentFor(bytes, alignment));
+  }
+
+  bool do_is_equal(const memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+};
 
 }  // namespace
 
@@ -247,6 +278,11 @@ bool PosixPlatform::IsSameFile(const char* a, const char* b) {
 }
 
 const KeyOrder* PosixPlatform::NativeKeyOrder() { return nullptr; }
+
+std::pmr::memory_resource& PosixPlatform::BulkMemory() {
+  static LargePageMemory memory;
+  return memory;
+}
 
 bool PosixPlatform::LocateCode(const void* code, CodeLocation* where) {
   *where = CodeLocation{};

@@ -85,6 +85,10 @@ class PosixPlatform final : public Platform {
   // nullptr: the portable order stands in.
   const KeyOrder* NativeKeyOrder() override;
 
+  // Operator new; blocks of 2 MiB and more start on a 2 MiB boundary and
+  // are offered to the kernel for large pages (madvise).
+  std::pmr::memory_resource& BulkMemory() override;
+
   // dladdr's module base; the name is the file name of the module, taken
   // from /proc/self/exe for the main program. Uses fixed buffers only.
   bool LocateCode(const void* code, CodeLocation* where) override;

@@ -86,6 +86,11 @@ class WindowsPlatform final : public Platform {
   // A WindowsKeyOrder, the same object on every call.
   const KeyOrder* NativeKeyOrder() override;
 
+  // Operator new: large pages need a privilege that users seldom hold.
+  std::pmr::memory_resource& BulkMemory() override {
+    return *std::pmr::new_delete_resource();
+  }
+
   // VirtualQuery's allocation base for `code`, and the file name (after
   // the last "\" or "/") of the module that GetModuleFileNameA names for
   // that base, from a 261-byte buffer.

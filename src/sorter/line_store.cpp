@@ -1,5 +1,6 @@
 #include "sorter/line_store.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -11,8 +12,9 @@ namespace mlfsort {
 namespace {
 
 // Lines are packed into blocks of this size; a longer line gets a block of
-// its own, so no block is larger than needed by more than this.
-constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+// its own, so no block is larger than needed by more than this. A block
+// spans a whole large page, where the memory offers them.
+constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
 constexpr std::size_t kOwnBlockThreshold = kBlockBytes / 4;
 
 // A line is stored as its length, 7 bits a byte, lowest first, with the
@@ -23,12 +25,6 @@ constexpr std::size_t kOwnBlockThreshold = kBlockBytes / 4;
 constexpr unsigned char kJumpMark[2] = {0x80, 0x00};
 constexpr std::size_t kJumpBytes = sizeof kJumpMark + sizeof(void*);
 constexpr std::size_t kMaxLengthBytes = 10;  // a 64-bit length
-
-// Memory comes from operator new, the one place every part of the tool
-// asks for memory, so a failed request always looks the same.
-unsigned char* AllocateBytes(std::size_t size) {
-  return static_cast<unsigned char*>(::operator new(size, std::nothrow));
-}
 
 unsigned char* PutLength(std::size_t length, unsigned char* out) {
   while (length >= 0x80) {
@@ -69,8 +65,24 @@ std::int32_t NextListCapacity(std::int32_t capacity) {
 }
 
 LineStore::~LineStore() {
-  ::operator delete(places_);
-  for (unsigned char* block : blocks_) ::operator delete(block);
+  if (places_ != nullptr) {
+    memory_->deallocate(places_,
+                        static_cast<std::size_t>(place_capacity_) *
+                            sizeof *places_,
+                        alignof(std::max_align_t));
+  }
+  for (const Block& block : blocks_) {
+    memory_->deallocate(block.bytes, block.size, alignof(std::max_align_t));
+  }
+}
+
+unsigned char* LineStore::Allocate(std::size_t size, const void* caller) {
+  try {
+    return static_cast<unsigned char*>(
+        memory_->allocate(size, alignof(std::max_align_t)));
+  } catch (const std::bad_alloc&) {
+    RaiseOutOfMemory(caller);
+  }
 }
 
 // Never inlined: its return address is the failure address of a failed
@@ -131,9 +143,8 @@ void LineStore::StartBlock(std::size_t line_size, const void* caller) {
   const std::size_t size =
       (own_block ? line_size + kMaxLengthBytes : kBlockBytes) + kJumpBytes;
   blocks_.reserve(blocks_.size() + 1);
-  unsigned char* const block = AllocateBytes(size);
-  if (block == nullptr) RaiseOutOfMemory(caller);
-  blocks_.push_back(block);
+  unsigned char* const block = Allocate(size, caller);
+  blocks_.push_back({block, size});
   if (free_ != nullptr) {
     std::memcpy(free_, kJumpMark, sizeof kJumpMark);
     std::memcpy(free_ + sizeof kJumpMark, &block, sizeof block);
@@ -144,14 +155,16 @@ void LineStore::StartBlock(std::size_t line_size, const void* caller) {
 
 void LineStore::GrowPlaces(const void* caller) {
   const std::int32_t capacity = NextListCapacity(place_capacity_);
-  auto* grown = reinterpret_cast<const unsigned char**>(AllocateBytes(
-      static_cast<std::size_t>(capacity) * sizeof(const unsigned char*)));
-  if (grown == nullptr) RaiseOutOfMemory(caller);
+  auto* grown = reinterpret_cast<const unsigned char**>(
+      Allocate(static_cast<std::size_t>(capacity) * sizeof *places_, caller));
   if (place_capacity_ > 0) {
     std::memcpy(grown, places_,
                 static_cast<std::size_t>(place_capacity_) * sizeof *places_);
+    memory_->deallocate(places_,
+                        static_cast<std::size_t>(place_capacity_) *
+                            sizeof *places_,
+                        alignof(std::max_align_t));
   }
-  ::operator delete(places_);
   places_ = grown;
   place_capacity_ = capacity;
 }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <string_view>
 #include <vector>
 
@@ -19,14 +20,17 @@ namespace mlfsort {
 
 class LineStore {
  public:
-  LineStore() = default;
+  // Blocks are taken from `memory`, which must outlive the store.
+  explicit LineStore(
+      std::pmr::memory_resource* memory = std::pmr::new_delete_resource())
+      : memory_(memory) {}
   LineStore(const LineStore&) = delete;
   LineStore& operator=(const LineStore&) = delete;
   ~LineStore();
 
   // Appends a copy of `line` as the last entry and returns a view of the
-  // copy. Raises the out-of-memory failure when memory runs out (the store
-  // is unchanged then).
+  // copy. Raises the out-of-memory failure when memory runs out, that is
+  // when `memory` throws std::bad_alloc (the store is unchanged then).
   std::string_view Append(std::string_view line);
 
   std::int32_t Count() const { return count_; }
@@ -48,14 +52,22 @@ class LineStore {
   std::int32_t PlaceCapacity() const { return place_capacity_; }
 
  private:
+  struct Block {
+    unsigned char* bytes;
+    std::size_t size;
+  };
+
   void StartBlock(std::size_t line_size, const void* caller);
   void GrowPlaces(const void* caller);
+  unsigned char* Allocate(std::size_t size, const void* caller);
+
+  std::pmr::memory_resource* memory_;
 
   // Where every kLinesPerPlace-th line begins.
   const unsigned char** places_ = nullptr;
   std::int32_t place_capacity_ = 0;
   std::int32_t count_ = 0;
-  std::vector<unsigned char*> blocks_;
+  std::vector<Block> blocks_;
   // The next free byte of the newest block and the room left behind it,
   // not counting the room kept for a jump to the next block.
   unsigned char* free_ = nullptr;

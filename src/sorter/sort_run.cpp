@@ -105,8 +105,8 @@ void RunSort(Process& process) {
   {
     // The index refers to key bytes held in the line store, so it is
     // declared after the store and released before it.
-    LineStore lines;
-    SortedKeyIndex index(KeyOrderOf(platform));
+    LineStore lines(&platform.BulkMemory());
+    SortedKeyIndex index(KeyOrderOf(platform), &platform.BulkMemory());
     std::string line;
     for (;;) {
       const bool at_end = input.AtEndOfInput();
