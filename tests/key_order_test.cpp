@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bitset>
 #include <array>
 #include <compare>
 #include <cstddef>
@@ -270,15 +271,27 @@ TEST_F(KeyOrderNulTest, BytesAfterNulCount) {
 
 using KeyOrderSummaryTest = KeyOrderTest;
 
-TEST_F(KeyOrderSummaryTest, PacksFirstEightWeightsMostSignificantFirst) {
+TEST_F(KeyOrderSummaryTest, PacksLeadingWeightsMostSignificantFirst) {
   EXPECT_EQ(order_.Summary(""), 0u);
   EXPECT_EQ(order_.Summary("\0-'\x01"s), 0u);
   EXPECT_EQ(order_.Summary("Co-op"), order_.Summary("coop"));
   EXPECT_LT(order_.Summary("a"), order_.Summary("a "));
   EXPECT_LT(order_.Summary("azzzzzzz"), order_.Summary("b"));
-  EXPECT_EQ(order_.Summary("abcdefghX"), order_.Summary("abcdefgh-Y"));
-  EXPECT_NE(order_.Summary("abcdefgX"), order_.Summary("abcdefgY"));
+  // Nine weights and the top bit of the tenth fit in the summary; eighteen
+  // and two bits of the nineteenth in the wide one.
+  EXPECT_NE(order_.Summary("abcdefghX"), order_.Summary("abcdefghY"));
+  EXPECT_EQ(order_.Summary("abcdefghijX"), order_.Summary("abcdefghij-Y"));
+  EXPECT_NE(order_.WideSummary("*/spk0101/utt35896"),
+            order_.WideSummary("*/spk0101/utt35897"));
+  EXPECT_EQ(order_.WideSummary("*/spk0101/utt358966.lab"),
+            order_.WideSummary("*/spk0101/utt358966.LAC"));
+  // Bytes above 180 take 15 bits, and still sort above all others.
   EXPECT_LT(order_.Summary("\x7F\xFF"), order_.Summary("\xFF\xFF"));
+  EXPECT_LT(order_.Summary("z\xB4"), order_.Summary("z\xB5"));
+  EXPECT_LT(order_.WideSummary(std::string(17, 'a') + "\xB5"),
+            order_.WideSummary(std::string(17, 'a') + "\xFF"));
+  EXPECT_LT(order_.WideSummary(std::string(18, 'z') + "\x80"),
+            order_.WideSummary(std::string(18, 'z') + "\xFF"));
 }
 
 // The order written out plainly: both level lists built in full and compared
@@ -463,10 +476,20 @@ TEST_F(KeyOrderPropertyTest, StrictWeakOrderingOnRandomTriples) {
 }
 
 TEST_F(KeyOrderPropertyTest, SummaryAgreesWithCompare) {
-  const auto leading_weights = [](const ReferenceLevels& levels) {
-    const std::size_t count = std::min<std::size_t>(levels.weights.size(), 8);
-    return std::vector<int>(levels.weights.begin(),
-                            levels.weights.begin() + count);
+  // The leading 64 bits of the weights' codes, as a string of 0 and 1:
+  // weights count from 1 (the ASCII ones, then bytes 128-255), each is 7
+  // bits, or 7 ones and 8 bits for a weight of 127 and above.
+  const auto leading_bits = [](const ReferenceLevels& levels) {
+    const int ascii_weights = static_cast<int>(kWeightedAsciiInOrder.size());
+    std::string bits;
+    for (const int level : levels.weights) {
+      const int weight =
+          level >= 1000 ? ascii_weights + 1 + (level - 1000 - 128) : level + 1;
+      if (weight >= 127) bits += "1111111" + std::bitset<8>(weight).to_string();
+      else bits += std::bitset<7>(weight).to_string();
+    }
+    bits.resize(64, '0');
+    return bits;
   };
   for (const auto& [i, j] : pairs_) {
     const std::uint64_t summary_i = order_.Summary(keys_[i]);
@@ -476,9 +499,9 @@ TEST_F(KeyOrderPropertyTest, SummaryAgreesWithCompare) {
       ASSERT_EQ(result, summary_i < summary_j ? -1 : 1)
           << Printable(keys_[i]) << " vs " << Printable(keys_[j]);
     }
-    // Keys whose first eight weights differ must not share a summary.
+    // Keys share a summary exactly when their codes agree in 64 bits.
     ASSERT_EQ(summary_i == summary_j,
-              leading_weights(levels_[i]) == leading_weights(levels_[j]))
+              leading_bits(levels_[i]) == leading_bits(levels_[j]))
         << Printable(keys_[i]) << " vs " << Printable(keys_[j]);
   }
 }

@@ -9,6 +9,8 @@ namespace {
 
 // Short stretches are sorted by insertion before the merge passes begin.
 constexpr std::size_t kInsertionRun = 16;
+// 16 Ki entries of 32 bytes, and as much scratch: 1 MiB in all.
+constexpr std::size_t kCachedRun = 16 * 1024;
 
 void InsertionSort(const KeyOrder& order, Entry* items, std::size_t count) {
   for (std::size_t next = 1; next < count; ++next) {
@@ -57,16 +59,13 @@ void MergeRuns(const KeyOrder& order, const Entry* from, Entry* to,
   std::memcpy(to + out, from + right, (high - right) * sizeof(Entry));
 }
 
-}  // namespace
-
-void SortInto(const KeyOrder& order, Entry* items, Entry* scratch,
-              std::size_t count) {
-  for (std::size_t low = 0; low < count; low += kInsertionRun) {
-    InsertionSort(order, items + low, std::min(kInsertionRun, count - low));
-  }
+// Merges runs of `width` entries into runs of twice that, pass after pass,
+// until one run is left. Starts in `items` and returns the array it ended in.
+Entry* MergePasses(const KeyOrder& order, Entry* items, Entry* scratch,
+                   std::size_t count, std::size_t width) {
   Entry* from = items;
   Entry* to = scratch;
-  for (std::size_t width = kInsertionRun; width < count; width *= 2) {
+  for (; width < count; width *= 2) {
     for (std::size_t low = 0; low < count; low += 2 * width) {
       const std::size_t middle = std::min(low + width, count);
       const std::size_t high = std::min(low + 2 * width, count);
@@ -74,7 +73,30 @@ void SortInto(const KeyOrder& order, Entry* items, Entry* scratch,
     }
     std::swap(from, to);
   }
-  if (from != scratch) std::memcpy(scratch, from, count * sizeof(Entry));
+  return from;
+}
+
+}  // namespace
+
+void SortInto(const KeyOrder& order, Entry* items, Entry* scratch,
+              std::size_t count) {
+  // Stretches small enough to stay in the processor's cache are sorted
+  // whole first, so that only the passes above them go out to memory.
+  for (std::size_t low = 0; low < count; low += kCachedRun) {
+    const std::size_t size = std::min(kCachedRun, count - low);
+    for (std::size_t run = low; run < low + size; run += kInsertionRun) {
+      InsertionSort(order, items + run,
+                    std::min(kInsertionRun, low + size - run));
+    }
+    const Entry* const sorted =
+        MergePasses(order, items + low, scratch + low, size, kInsertionRun);
+    if (sorted != items + low) {
+      std::memcpy(items + low, sorted, size * sizeof(Entry));
+    }
+  }
+  if (MergePasses(order, items, scratch, count, kCachedRun) != scratch) {
+    std::memcpy(scratch, items, count * sizeof(Entry));
+  }
 }
 
 std::size_t FoldEqualKeys(const KeyOrder& order, Entry* items,

@@ -162,15 +162,26 @@ int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
 }
 
 WideKeySummary PortableKeyOrder::WideSummary(std::string_view key) const {
+  // Each weight becomes a code that sorts as the weight does and that no
+  // other code begins with: 7 bits for the weights below the escape (all of
+  // ASCII), the escape and then 8 bits for the others. The codes follow one
+  // another from the most significant bit, and the last one is cut where
+  // the bits run out, which keeps the order of whatever fits.
+  constexpr unsigned kEscape = 127;
   WideKeySummary summary = 0;
-  int shift = 120;
+  int free_bits = 128;
   for (char byte : key) {
-    const WideKeySummary weight =
-        kPrimaryWeight[static_cast<unsigned char>(byte)];
+    const unsigned weight = kPrimaryWeight[static_cast<unsigned char>(byte)];
     if (weight == 0) continue;
-    summary |= weight << shift;
-    if (shift == 0) break;
-    shift -= 8;
+    const bool escaped = weight >= kEscape;
+    const WideKeySummary code = escaped ? kEscape << 8 | weight : weight;
+    const int code_bits = escaped ? 15 : 7;
+    if (code_bits >= free_bits) {
+      summary |= code >> (code_bits - free_bits);
+      break;
+    }
+    free_bits -= code_bits;
+    summary |= code << free_bits;
   }
   return summary;
 }

@@ -48,13 +48,14 @@ class KeyOrder {
 //   right sorts first, at the same position the order is 0, 1-8, 14-31, 127,
 //   apostrophe, hyphen; a list that runs out first sorts first.
 // Two keys are equal exactly when they are equal ignoring ASCII letter case.
-// The summary packs the first-level weights (1 to 255) of the first eight
-// weighted bytes, the first in the most significant byte, 0 filling the rest.
+// The wide summary packs the first-level weights of the leading weighted
+// bytes, the first in the most significant bits, in an order-keeping code of
+// 7 bits a weight (15 for bytes above 180), so 18 ASCII weights and 2 bits
+// of the next; 0 fills the rest. The summary is its high half.
 class PortableKeyOrder final : public KeyOrder {
  public:
   int Compare(std::string_view a, std::string_view b) const override;
   std::uint64_t Summary(std::string_view key) const override;
-  // The first 16 first-level weights, packed as Summary packs 8.
   WideKeySummary WideSummary(std::string_view key) const override;
 
   // The one instance; the order has no state.

@@ -123,7 +123,12 @@ unsigned char* LineStore::Allocate(std::size_t size, const void* caller) {
   return LineStoredAt(at);
 }
 
-void LineStore::Prefetch(std::int32_t position) const {
+void LineStore::PrefetchPlace(std::int32_t position) const {
+  if (position < 0 || position >= count_) return;
+  __builtin_prefetch(&places_[position / kLinesPerPlace]);
+}
+
+void LineStore::PrefetchLine(std::int32_t position) const {
   if (position < 0 || position >= count_) return;
   // The lines before it in its group are read on the way: a cache line for
   // each is about right for label lines.

@@ -39,10 +39,13 @@ class LineStore {
   // bounds (<position>)" for a position outside 0 to Count() - 1.
   std::string_view LineAt(std::int32_t position) const;
 
-  // Asks for the memory that LineAt(position) will read, without waiting
+  // Ask for the memory that LineAt(position) will read, without waiting
   // for it: the write phase fetches lines in key order, all over the store.
-  // A position outside 0 to Count() - 1 is ignored.
-  void Prefetch(std::int32_t position) const;
+  // PrefetchLine reads the line's kept place, which PrefetchPlace asks for;
+  // a caller that asks for the place well ahead has PrefetchLine wait for
+  // nothing. A position outside 0 to Count() - 1 is ignored.
+  void PrefetchPlace(std::int32_t position) const;
+  void PrefetchLine(std::int32_t position) const;
 
   // Lines whose place is kept; the others are found from the one before.
   static constexpr std::int32_t kLinesPerPlace = 8;

@@ -19,7 +19,8 @@ constexpr std::size_t kSortKeyStart = 2;  // the key starts at the third byte
 constexpr std::size_t kSortKeyBytes = 99;
 
 // How far ahead of the line being written the write phase asks for the
-// lines it will write: far enough for memory to answer in the meantime.
+// lines it will write (and twice as far for where they are kept): far
+// enough for memory to answer in the meantime.
 constexpr std::int32_t kLinesAhead = 16;
 
 std::string InputName(Process& process) {
@@ -128,9 +129,13 @@ void RunSort(Process& process) {
 
     const std::int32_t count = index.Count();
     for (std::int32_t position = 0; position < count; ++position) {
+      if (position + 2 * kLinesAhead < count) {
+        lines.PrefetchPlace(static_cast<std::int32_t>(
+            index.LineIndexAt(position + 2 * kLinesAhead)));
+      }
       if (position + kLinesAhead < count) {
-        lines.Prefetch(
-            static_cast<std::int32_t>(index.LineIndexAt(position + kLinesAhead)));
+        lines.PrefetchLine(static_cast<std::int32_t>(
+            index.LineIndexAt(position + kLinesAhead)));
       }
       const std::uint32_t line_index = index.LineIndexAt(position);
       output.WriteText(lines.LineAt(static_cast<std::int32_t>(line_index)));
