@@ -65,7 +65,7 @@ TEST(KeyIndexRunsTest, SortIsStableAtEverySize) {
   }
 }
 
-TEST(KeyIndexRunsTest, FoldAndMergeKeepFirstTextAndLastLineIndex) {
+TEST(KeyIndexRunsTest, FoldAndMergeKeepTheLatestEntryOfEachKey) {
   const KeyOrder& order = PortableKeyOrder::Instance();
   const std::vector<std::string> keys = {"b", "d", "f",           // the run
                                          "a", "B", "b", "e", "F"};  // a batch
@@ -82,7 +82,7 @@ TEST(KeyIndexRunsTest, FoldAndMergeKeepFirstTextAndLastLineIndex) {
   entries.resize(count);
   std::vector<std::string> texts;
   for (const Entry& entry : entries) texts.emplace_back(entry.key());
-  EXPECT_EQ(texts, (std::vector<std::string>{"a", "b", "d", "e", "f"}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"a", "b", "d", "e", "F"}));
   EXPECT_EQ(LineIndexesOf(entries),
             (std::vector<std::uint32_t>{3, 5, 1, 6, 7}));
 }

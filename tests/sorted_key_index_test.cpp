@@ -84,17 +84,16 @@ class ReferenceIndex {
  public:
   explicit ReferenceIndex(const KeyOrder& order) : order_(order) {}
 
-  std::int32_t Insert(std::string_view key, std::uint32_t line_index) {
+  void Insert(std::string_view key, std::uint32_t line_index) {
     auto place = std::lower_bound(
         entries_.begin(), entries_.end(), key,
         [this](const ModelEntry& entry, std::string_view probe) {
           return order_.Compare(entry.key, probe) < 0;
         });
     if (place == entries_.end() || order_.Compare(place->key, key) != 0) {
-      place = entries_.insert(place, {std::string(key), 0});
+      place = entries_.insert(place, ModelEntry{});
     }
-    place->line_index = line_index;
-    return static_cast<std::int32_t>(place - entries_.begin());
+    *place = {std::string(key), line_index};
   }
 
   const std::vector<ModelEntry>& entries() const { return entries_; }
@@ -173,17 +172,17 @@ TEST_F(SortedKeyIndexEdgeTest, KeysEndAscendingWithTheirLineIndexes) {
             (std::vector<ModelEntry>{{"0", 3}, {"a", 1}, {"b", 2}, {"c", 0}}));
 }
 
-TEST_F(SortedKeyIndexEdgeTest, EqualKeysKeepFirstTextAndLastLineIndex) {
+TEST_F(SortedKeyIndexEdgeTest, EqualKeysKeepTheLatestTextAndLineIndex) {
   Insert("ab", 0);
   Insert("AB", 1);
-  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"ab", 1}}));
+  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"AB", 1}}));
   // Folded within one batch, then a batch folded into the sorted entries.
   Insert("x", 4);
   Insert("X", 7);
-  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"ab", 1}, {"x", 7}}));
+  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"AB", 1}, {"X", 7}}));
   Insert("Ab", 8);
   Insert("x", 9);
-  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"ab", 8}, {"x", 9}}));
+  EXPECT_EQ(Contents(index_), (std::vector<ModelEntry>{{"Ab", 8}, {"x", 9}}));
 }
 
 TEST_F(SortedKeyIndexEdgeTest, EmptyKeysAreEqual) {
@@ -198,7 +197,7 @@ TEST_F(SortedKeyIndexEdgeTest, KeyWithZeroByteTakesPartWhole) {
   Insert("a\0b"s, 2);
   Insert("A\0B"s, 3);
   EXPECT_EQ(Contents(index_),
-            (std::vector<ModelEntry>{{"a", 1}, {"a\0b"s, 3}, {"a\0c"s, 0}}));
+            (std::vector<ModelEntry>{{"a", 1}, {"A\0B"s, 3}, {"a\0c"s, 0}}));
 }
 
 TEST_F(SortedKeyIndexEdgeTest, PositionOutsideRaisesIndexError) {

@@ -104,11 +104,8 @@ std::size_t FoldEqualKeys(const KeyOrder& order, Entry* items,
   if (count == 0) return 0;
   std::size_t kept = 1;
   for (std::size_t next = 1; next < count; ++next) {
-    if (CompareEntries(order, items[kept - 1], items[next]) == 0) {
-      items[kept - 1].line_index = items[next].line_index;
-    } else {
-      items[kept++] = items[next];
-    }
+    if (CompareEntries(order, items[kept - 1], items[next]) != 0) ++kept;
+    items[kept - 1] = items[next];
   }
   return kept;
 }
@@ -129,9 +126,8 @@ std::size_t MergeBatch(const KeyOrder& order, Entry* run, std::size_t run_count,
     } else if (comparison < 0) {
       run[--out] = batch[--batch_left];
     } else {
-      Entry merged = run[--run_left];
-      merged.line_index = batch[--batch_left].line_index;
-      run[--out] = merged;
+      --run_left;
+      run[--out] = batch[--batch_left];
     }
   }
   while (batch_left > 0) run[--out] = batch[--batch_left];

@@ -42,18 +42,18 @@ inline int CompareEntries(const KeyOrder& order, const Entry& a,
 void SortInto(const KeyOrder& order, Entry* items, Entry* scratch,
               std::size_t count);
 
-// Folds each run of equal keys in the sorted `items[0, count)` into its
-// first entry, which keeps its key text and takes the line index of the
-// run's last. Returns the number of entries left.
+// Folds each run of equal keys in the sorted `items[0, count)` into one
+// entry, the run's last (the latest filed). Returns the number of entries
+// left.
 std::size_t FoldEqualKeys(const KeyOrder& order, Entry* items,
                           std::size_t count);
 
 // Merges the sorted batch `batch[0, batch_count)` into the sorted run
 // `run[0, run_count)`; both hold one entry per key, and the batch's entries
-// were filed after the run's. A key in both keeps the run's key text and
-// takes the batch's line index. The batch must lie at or after
+// were filed after the run's. The batch must lie at or after
 // run + run_count + batch_count, so that the merge, working from the back,
-// never writes over an entry it has yet to read. Returns the new run count.
+// never writes over an entry it has yet to read. A key in both keeps the
+// batch's entry. Returns the new run count.
 std::size_t MergeBatch(const KeyOrder& order, Entry* run, std::size_t run_count,
                        const Entry* batch, std::size_t batch_count);
 

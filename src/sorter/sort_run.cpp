@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "sorter/key_order.h"
 #include "sorter/line_store.h"
+#include "sorter/sorted_line_reader.h"
 #include "sorter/sorted_key_index.h"
 #include "textio/command_line.h"
 #include "textio/pending_io_error.h"
@@ -17,11 +18,6 @@ namespace {
 constexpr std::string_view kPrompt = "Enter MLF file to sort: ";
 constexpr std::size_t kSortKeyStart = 2;  // the key starts at the third byte
 constexpr std::size_t kSortKeyBytes = 99;
-
-// How far ahead of the line being written the write phase asks for the
-// lines it will write (and twice as far for where they are kept): far
-// enough for memory to answer in the meantime.
-constexpr std::int32_t kLinesAhead = 16;
 
 std::string InputName(Process& process) {
   const ProcessArguments arguments = process.platform.GetCommandLine();
@@ -127,18 +123,9 @@ void RunSort(Process& process) {
                    static_cast<std::uint32_t>(lines.Count() - 1));
     }
 
-    const std::int32_t count = index.Count();
-    for (std::int32_t position = 0; position < count; ++position) {
-      if (position + 2 * kLinesAhead < count) {
-        lines.PrefetchPlace(static_cast<std::int32_t>(
-            index.LineIndexAt(position + 2 * kLinesAhead)));
-      }
-      if (position + kLinesAhead < count) {
-        lines.PrefetchLine(static_cast<std::int32_t>(
-            index.LineIndexAt(position + kLinesAhead)));
-      }
-      const std::uint32_t line_index = index.LineIndexAt(position);
-      output.WriteText(lines.LineAt(static_cast<std::int32_t>(line_index)));
+    SortedLineReader sorted(index, lines, kSortKeyStart, kSortKeyBytes);
+    for (std::int32_t position = 0; position < sorted.Count(); ++position) {
+      output.WriteText(sorted.LineAt(position));
       output.WriteLineEnd();
       CheckIo();
     }

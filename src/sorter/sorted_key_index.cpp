@@ -49,6 +49,8 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
   if (recent != kNoSlot) {
     Entry& entry = entries_[recent];
     if (entry.summary == summary && order_.Compare(entry.key(), key) == 0) {
+      entry.key_data = key.data();
+      entry.key_size = static_cast<std::uint32_t>(key.size());
       entry.line_index = line_index;
       return;
     }

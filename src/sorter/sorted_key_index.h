@@ -22,8 +22,10 @@ namespace mlfsort {
 // What every read sees:
 // - Ascending order: the key at p compares below the key at p + 1.
 // - One entry per distinct key: keys the KeyOrder finds equal share one.
-// - An entry keeps the key text of the first insert of its key and the line
-//   index of the latest one.
+// - An entry holds the key text and the line index of the latest insert of
+//   its key. (Equal keys sort alike, so which text it keeps changes no
+//   place; the latest lets a caller whose keys are views of its lines find
+//   the line from the key.)
 //
 // Inserts are collected in a batch and put in order when a read needs them
 // or the batch fills its room: one sort of a batch costs far less than
@@ -50,8 +52,8 @@ class SortedKeyIndex {
   SortedKeyIndex& operator=(const SortedKeyIndex&) = delete;
 
   // Files `line_index` under `key`. A key equal to a present one gives that
-  // entry the new line index and leaves its key text; a new key makes a new
-  // entry.
+  // entry the new key text and line index, in the same place; a new key
+  // makes a new entry.
   //
   // The index keeps a view of `key`, not a copy: its bytes must stay valid
   // and unchanged while the index lives. Any bytes may occur, zero included;
