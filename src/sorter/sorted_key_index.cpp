@@ -48,7 +48,12 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
   std::uint32_t& recent = recent_[RecentSlotOf<kRecentBits>(summary)];
   if (recent != kNoSlot) {
     Entry& entry = entries_[recent];
-    if (entry.summary == summary && order_.Compare(entry.key(), key) == 0) {
+    // The same bytes are the same key to any order, without asking it.
+    if (entry.summary == summary &&
+        ((entry.key_size == key.size() &&
+          (key.empty() ||
+           std::memcmp(entry.key_data, key.data(), key.size()) == 0)) ||
+         order_.Compare(entry.key(), key) == 0)) {
       entry.key_data = key.data();
       entry.key_size = static_cast<std::uint32_t>(key.size());
       entry.line_index = line_index;

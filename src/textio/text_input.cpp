@@ -84,6 +84,12 @@ void TextStream::ReadLine(std::string* line) {
 }
 
 void TextStream::SkipLineEnd() {
+  // Most lines end in CR LF with both in the buffer.
+  if (state_ == State::kReading && position_ + 1 < fill_level_ &&
+      buffer_[position_] == '\r' && buffer_[position_ + 1] == '\n') {
+    position_ += 2;
+    return;
+  }
   for (;;) {
     const std::uint8_t byte = TakeByte();
     if (byte == kEndOfText) return;
