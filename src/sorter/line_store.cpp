@@ -17,23 +17,12 @@ namespace {
 constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
 constexpr std::size_t kOwnBlockThreshold = kBlockBytes / 4;
 
-// A line is stored as its length, 7 bits a byte, lowest first, with the
-// high bit set on all but the last byte, followed by its bytes. The writer
-// never sets the high bit on a byte followed by 0 (that would be a length
-// written too long), so the pair 0x80 0x00 is free to mark a jump: the
-// address of the next block follows it, and the next line begins there.
+// The writer of a stored length never sets the high bit on a byte followed
+// by 0 (that would be a length written too long), so the pair 0x80 0x00 is
+// free to mark a jump: the address of the next block follows it, and the
+// next line begins there.
 constexpr unsigned char kJumpMark[2] = {0x80, 0x00};
 constexpr std::size_t kJumpBytes = sizeof kJumpMark + sizeof(void*);
-constexpr std::size_t kMaxLengthBytes = 10;  // a 64-bit length
-
-unsigned char* PutLength(std::size_t length, unsigned char* out) {
-  while (length >= 0x80) {
-    *out++ = static_cast<unsigned char>(length | 0x80);
-    length >>= 7;
-  }
-  *out++ = static_cast<unsigned char>(length);
-  return out;
-}
 
 // The start of the line stored at `at`, after following a jump.
 const unsigned char* FollowJump(const unsigned char* at) {
@@ -85,28 +74,14 @@ unsigned char* LineStore::Allocate(std::size_t size, const void* caller) {
   }
 }
 
-// Never inlined: its return address is the failure address of a failed
-// allocation.
-[[gnu::noinline]] std::string_view LineStore::Append(std::string_view line) {
+void LineStore::PrepareFor(std::size_t line_size) {
   const void* caller = __builtin_return_address(0);
-  if (count_ == std::numeric_limits<std::int32_t>::max()) {
-    RaiseOutOfMemory(caller);
-  }
-  const bool keeps_place = count_ % kLinesPerPlace == 0;
-  if (keeps_place && count_ / kLinesPerPlace == place_capacity_) {
+  if (count_ == kMaxCount) RaiseOutOfMemory(caller);
+  if (count_ % kLinesPerPlace == 0 &&
+      count_ / kLinesPerPlace == place_capacity_) {
     GrowPlaces(caller);
   }
-  if (line.size() + kMaxLengthBytes > room_) StartBlock(line.size(), caller);
-  unsigned char* const entry = free_;
-  unsigned char* const bytes = PutLength(line.size(), entry);
-  if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
-  const std::size_t used =
-      static_cast<std::size_t>(bytes - entry) + line.size();
-  free_ += used;
-  room_ -= used;
-  if (keeps_place) places_[count_ / kLinesPerPlace] = entry;
-  ++count_;
-  return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
+  if (line_size + kMaxLengthBytes > room_) StartBlock(line_size, caller);
 }
 
 [[gnu::noinline]] std::string_view LineStore::LineAt(

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory_resource>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,31 @@ class LineStore {
   // Appends a copy of `line` as the last entry and returns a view of the
   // copy. Raises the out-of-memory failure when memory runs out, that is
   // when `memory` throws std::bad_alloc (the store is unchanged then).
-  std::string_view Append(std::string_view line);
+  // Inline: a run appends every sortable line, and most need no more than a
+  // copy; the rest goes through PrepareFor.
+  std::string_view Append(std::string_view line) {
+    if (count_ % kLinesPerPlace == 0 || count_ == kMaxCount ||
+        line.size() + kMaxLengthBytes > room_) {
+      PrepareFor(line.size());
+    }
+    unsigned char* const entry = free_;
+    unsigned char* bytes = entry;
+    for (std::size_t length = line.size();; length >>= 7) {
+      if (length < 0x80) {
+        *bytes++ = static_cast<unsigned char>(length);
+        break;
+      }
+      *bytes++ = static_cast<unsigned char>(length | 0x80);
+    }
+    if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
+    const std::size_t used =
+        static_cast<std::size_t>(bytes - entry) + line.size();
+    free_ += used;
+    room_ -= used;
+    if (count_ % kLinesPerPlace == 0) places_[count_ / kLinesPerPlace] = entry;
+    ++count_;
+    return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
+  }
 
   std::int32_t Count() const { return count_; }
 
@@ -60,6 +85,16 @@ class LineStore {
     std::size_t size;
   };
 
+  // A line is stored as its length, 7 bits a byte, lowest first, with the
+  // high bit set on all but the last byte, followed by its bytes.
+  static constexpr std::size_t kMaxLengthBytes = 10;  // a 64-bit length
+  static constexpr std::int32_t kMaxCount = INT32_MAX;
+
+  // Makes room for a line of `line_size` bytes and, where the line keeps
+  // its place, a slot for it; refuses a line beyond the most a store holds.
+  // Never inlined: its return address is the failure address of a failed
+  // allocation, which lies in the code that appends.
+  [[gnu::noinline]] void PrepareFor(std::size_t line_size);
   void StartBlock(std::size_t line_size, const void* caller);
   void GrowPlaces(const void* caller);
   unsigned char* Allocate(std::size_t size, const void* caller);

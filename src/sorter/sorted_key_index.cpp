@@ -44,19 +44,30 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
   if (key.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("sort key longer than 4 GiB");
   }
+  // The same bytes are the same key to any order, without asking it or
+  // working out a summary; label files often repeat the key just filed.
+  const auto same_bytes = [key](const Entry& entry) {
+    return entry.key_size == key.size() &&
+           (key.empty() ||
+            std::memcmp(entry.key_data, key.data(), key.size()) == 0);
+  };
+  const auto refile = [key, line_index](Entry& entry) {
+    entry.key_data = key.data();
+    entry.key_size = static_cast<std::uint32_t>(key.size());
+    entry.line_index = line_index;
+  };
+  if (last_slot_ != kNoSlot && same_bytes(entries_[last_slot_])) {
+    refile(entries_[last_slot_]);
+    return;
+  }
   const WideKeySummary summary = order_.WideSummary(key);
   std::uint32_t& recent = recent_[RecentSlotOf<kRecentBits>(summary)];
   if (recent != kNoSlot) {
     Entry& entry = entries_[recent];
-    // The same bytes are the same key to any order, without asking it.
     if (entry.summary == summary &&
-        ((entry.key_size == key.size() &&
-          (key.empty() ||
-           std::memcmp(entry.key_data, key.data(), key.size()) == 0)) ||
-         order_.Compare(entry.key(), key) == 0)) {
-      entry.key_data = key.data();
-      entry.key_size = static_cast<std::uint32_t>(key.size());
-      entry.line_index = line_index;
+        (same_bytes(entry) || order_.Compare(entry.key(), key) == 0)) {
+      refile(entry);
+      last_slot_ = recent;
       return;
     }
   }
@@ -67,6 +78,7 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
   entries_[size_] = {summary, key.data(), static_cast<std::uint32_t>(key.size()),
                      line_index};
   recent = size_ < kNoSlot ? static_cast<std::uint32_t>(size_) : kNoSlot;
+  last_slot_ = recent;
   ++size_;
 }
 
@@ -110,7 +122,9 @@ void SortedKeyIndex::Settle() {
   run_size_ =
       key_index::MergeBatch(order_, entries_, run_size_, sorted_batch, kept);
   size_ = run_size_;
-  recent_.fill(kNoSlot);  // the batch's slots have moved
+  // The batch's slots have moved.
+  recent_.fill(kNoSlot);
+  last_slot_ = kNoSlot;
 }
 
 void SortedKeyIndex::MakeRoom() {

@@ -104,6 +104,8 @@ class SortedKeyIndex {
   static constexpr int kRecentBits = 10;
   static constexpr std::uint32_t kNoSlot = UINT32_MAX;
   std::array<std::uint32_t, std::size_t{1} << kRecentBits> recent_;
+  // The batch slot of the key filed last.
+  std::uint32_t last_slot_ = kNoSlot;
 };
 
 }  // namespace mlfsort
