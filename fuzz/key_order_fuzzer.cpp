@@ -97,6 +97,16 @@ void CheckOrder(FuzzedDataProvider& provider) {
         Require(compare[i][j] == (wide_i < wide_j ? -1 : 1),
                 "the wide summaries contradict the comparison");
       }
+      // Against each of the three keys as the reference, the third among
+      // them included.
+      for (const std::string& reference : keys) {
+        const WideKeySummary against_i = order.SummaryAgainst(keys[i], reference);
+        const WideKeySummary against_j = order.SummaryAgainst(keys[j], reference);
+        if (against_i != against_j) {
+          Require(compare[i][j] == (against_i < against_j ? -1 : 1),
+                  "the summaries against a reference contradict the comparison");
+        }
+      }
       // Transitivity of both "before" and "equal", so that keys that are
       // neither before nor after one another form classes.
       for (int k = 0; k < 3; ++k) {

@@ -506,5 +506,44 @@ TEST_F(KeyOrderPropertyTest, SummaryAgreesWithCompare) {
   }
 }
 
+TEST_F(KeyOrderPropertyTest, SummaryAgainstAReferenceAgreesWithCompare) {
+  // Family members share leads, so a member as the reference gives long
+  // shared counts on both sides of it.
+  const std::vector<std::string> references = {
+      "", keys_[0], keys_[6 * 10 + 1], keys_[6 * 100 + 3], keys_[6 * 400 + 5]};
+  for (const std::string& reference : references) {
+    for (const auto& [i, j] : pairs_) {
+      const WideKeySummary summary_i = order_.SummaryAgainst(keys_[i], reference);
+      const WideKeySummary summary_j = order_.SummaryAgainst(keys_[j], reference);
+      if (summary_i != summary_j) {
+        ASSERT_EQ(Compare(keys_[i], keys_[j]), summary_i < summary_j ? -1 : 1)
+            << Printable(keys_[i]) << " vs " << Printable(keys_[j])
+            << " against " << Printable(reference);
+      }
+    }
+  }
+}
+
+TEST_F(KeyOrderSummaryTest, SummaryAgainstAReferenceSeesPastTheSharedLead) {
+  const std::string path = "export/corpora/wsj0/si_tr_s/011/";
+  EXPECT_EQ(order_.WideSummary(path + "011c0201.lab"),
+            order_.WideSummary(path + "011c0202.lab"));
+  EXPECT_LT(order_.SummaryAgainst(path + "011c0201.lab", path + "011c0203"),
+            order_.SummaryAgainst(path + "011C0202.LAB", path + "011c0203"));
+  // Past 127 shared weights the count stands still and the weights after
+  // the 127th decide, on both sides of the reference.
+  const std::string lead(127, 'm');
+  const std::string reference = lead + "mmmm";
+  const std::vector<std::string> ascending = {
+      lead + "a",  lead + "ma", lead + "mma", lead + "mmmma",
+      lead + "mmz", lead + "mz", lead + "z"};
+  for (std::size_t i = 0; i + 1 < ascending.size(); ++i) {
+    ASSERT_LT(Compare(ascending[i], ascending[i + 1]), 0) << i;
+    EXPECT_LT(order_.SummaryAgainst(ascending[i], reference),
+              order_.SummaryAgainst(ascending[i + 1], reference))
+        << i;
+  }
+}
+
 }  // namespace
 }  // namespace mlfsort

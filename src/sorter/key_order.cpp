@@ -138,6 +138,32 @@ int CompareTieBreakers(std::string_view a, std::string_view b,
   }
 }
 
+// The first-level weights of `key` from byte `from` on, in the low `bits`
+// bits, the first in the most significant. Each weight becomes a code that
+// sorts as the weight does and that no other code begins with: 7 bits for
+// the weights below the escape (all of ASCII), the escape and then 8 bits
+// for the others. The last code is cut where the bits run out, which keeps
+// the order of whatever fits.
+WideKeySummary PackWeights(std::string_view key, std::size_t from, int bits) {
+  constexpr unsigned kEscape = 127;
+  WideKeySummary packed = 0;
+  int free_bits = bits;
+  for (std::size_t pos = from; pos < key.size(); ++pos) {
+    const unsigned weight = kPrimaryWeight[ByteAt(key, pos)];
+    if (weight == 0) continue;
+    const bool escaped = weight >= kEscape;
+    const WideKeySummary code = escaped ? kEscape << 8 | weight : weight;
+    const int code_bits = escaped ? 15 : 7;
+    if (code_bits >= free_bits) {
+      packed |= code >> (code_bits - free_bits);
+      break;
+    }
+    free_bits -= code_bits;
+    packed |= code << free_bits;
+  }
+  return packed;
+}
+
 }  // namespace
 
 int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
@@ -162,28 +188,40 @@ int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
 }
 
 WideKeySummary PortableKeyOrder::WideSummary(std::string_view key) const {
-  // Each weight becomes a code that sorts as the weight does and that no
-  // other code begins with: 7 bits for the weights below the escape (all of
-  // ASCII), the escape and then 8 bits for the others. The codes follow one
-  // another from the most significant bit, and the last one is cut where
-  // the bits run out, which keeps the order of whatever fits.
-  constexpr unsigned kEscape = 127;
-  WideKeySummary summary = 0;
-  int free_bits = 128;
-  for (char byte : key) {
-    const unsigned weight = kPrimaryWeight[static_cast<unsigned char>(byte)];
-    if (weight == 0) continue;
-    const bool escaped = weight >= kEscape;
-    const WideKeySummary code = escaped ? kEscape << 8 | weight : weight;
-    const int code_bits = escaped ? 15 : 7;
-    if (code_bits >= free_bits) {
-      summary |= code >> (code_bits - free_bits);
-      break;
-    }
-    free_bits -= code_bits;
-    summary |= code << free_bits;
+  return PackWeights(key, 0, 128);
+}
+
+WideKeySummary PortableKeyOrder::SummaryAgainst(
+    std::string_view key, std::string_view reference) const {
+  // Walks both weight lists to where they part. Past kMaxShared shared
+  // weights the count stands still and the packed weights begin there:
+  // keys that share that many with the reference also share them with each
+  // other.
+  constexpr unsigned kMaxShared = 127;
+  std::size_t key_pos = 0;
+  std::size_t reference_pos = 0;
+  std::size_t packed_from = 0;
+  unsigned shared = 0;
+  unsigned key_weight;
+  unsigned reference_weight;
+  for (;;) {
+    if (shared <= kMaxShared) packed_from = key_pos;
+    key_weight = NextPrimaryWeight(key, &key_pos);
+    reference_weight = NextPrimaryWeight(reference, &reference_pos);
+    if (key_weight != reference_weight || key_weight == 0) break;
+    ++shared;
   }
-  return summary;
+  if (shared > kMaxShared) shared = kMaxShared;
+  // Below the reference, the more a key shares the higher it sorts; above
+  // it, the lower. Weight 0 stands for a list that has ended.
+  enum Side : unsigned { kBelow = 0, kSame = 1, kAbove = 2 };
+  const unsigned side = key_weight < reference_weight   ? kBelow
+                        : key_weight > reference_weight ? kAbove
+                                                        : kSame;
+  const unsigned shared_code = side == kAbove ? kMaxShared - shared : shared;
+  return static_cast<WideKeySummary>(side) << 126 |
+         static_cast<WideKeySummary>(shared_code) << 119 |
+         PackWeights(key, packed_from, 119);
 }
 
 std::uint64_t PortableKeyOrder::Summary(std::string_view key) const {

@@ -34,6 +34,17 @@ class KeyOrder {
   virtual WideKeySummary WideSummary(std::string_view key) const {
     return static_cast<WideKeySummary>(Summary(key)) << 64;
   }
+
+  // A wide summary of the key as it stands to `reference`: keys that share
+  // a long lead with the reference, as label keys share a corpus path, are
+  // summarized by what follows the lead. The promise of Summary holds
+  // between any two keys summarized against the same reference (not
+  // between summaries against different ones). By default, WideSummary.
+  virtual WideKeySummary SummaryAgainst(std::string_view key,
+                                        std::string_view reference) const {
+    static_cast<void>(reference);
+    return WideSummary(key);
+  }
 };
 
 // The portable key order, the same on every machine:
@@ -51,12 +62,18 @@ class KeyOrder {
 // The wide summary packs the first-level weights of the leading weighted
 // bytes, the first in the most significant bits, in an order-keeping code of
 // 7 bits a weight (15 for bytes above 180), so 18 ASCII weights and 2 bits
-// of the next; 0 fills the rest. The summary is its high half.
+// of the next; 0 fills the rest. The summary is its high half. A summary
+// against a reference leads with whether the key's weights run below, equal
+// to or above the reference's (2 bits), then how many leading weights they
+// share (7 bits, counting down above the reference), then the key's weights
+// after those, packed alike.
 class PortableKeyOrder final : public KeyOrder {
  public:
   int Compare(std::string_view a, std::string_view b) const override;
   std::uint64_t Summary(std::string_view key) const override;
   WideKeySummary WideSummary(std::string_view key) const override;
+  WideKeySummary SummaryAgainst(std::string_view key,
+                                std::string_view reference) const override;
 
   // The one instance; the order has no state.
   static const PortableKeyOrder& Instance();

@@ -60,7 +60,10 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
     refile(entries_[last_slot_]);
     return;
   }
-  const WideKeySummary summary = order_.WideSummary(key);
+  if (reference_.empty() && key.size() >= kReferenceBytes) {
+    TakeReference(key);
+  }
+  const WideKeySummary summary = order_.SummaryAgainst(key, reference_);
   std::uint32_t& recent = recent_[RecentSlotOf<kRecentBits>(summary)];
   if (recent != kNoSlot) {
     Entry& entry = entries_[recent];
@@ -123,6 +126,18 @@ void SortedKeyIndex::Settle() {
       key_index::MergeBatch(order_, entries_, run_size_, sorted_batch, kept);
   size_ = run_size_;
   // The batch's slots have moved.
+  recent_.fill(kNoSlot);
+  last_slot_ = kNoSlot;
+}
+
+void SortedKeyIndex::TakeReference(std::string_view key) {
+  reference_ = key;
+  // Summaries against no reference and against this one do not compare.
+  // The new ones keep the run in order, as any summaries do.
+  for (std::size_t slot = 0; slot < size_; ++slot) {
+    entries_[slot].summary =
+        order_.SummaryAgainst(entries_[slot].key(), reference_);
+  }
   recent_.fill(kNoSlot);
   last_slot_ = kNoSlot;
 }

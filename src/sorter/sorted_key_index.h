@@ -86,6 +86,8 @@ class SortedKeyIndex {
   // Settles, then makes the array at least twice as large as the run, so
   // that a batch has room again.
   void MakeRoom();
+  // Makes `key` the reference of every summary.
+  void TakeReference(std::string_view key);
 
   const KeyOrder& order_;
   std::pmr::memory_resource* memory_;
@@ -104,6 +106,13 @@ class SortedKeyIndex {
   static constexpr int kRecentBits = 10;
   static constexpr std::uint32_t kNoSlot = UINT32_MAX;
   std::array<std::uint32_t, std::size_t{1} << kRecentBits> recent_;
+
+  // Summaries are taken against the first key of at least kReferenceBytes
+  // bytes (none before it comes): the keys of a label file mostly share a
+  // long lead, such as a corpus path, and the summaries then hold what
+  // follows it. Shorter keys are label text rather than names.
+  static constexpr std::size_t kReferenceBytes = 16;
+  std::string_view reference_;
   // The batch slot of the key filed last.
   std::uint32_t last_slot_ = kNoSlot;
 };

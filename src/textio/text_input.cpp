@@ -1,9 +1,51 @@
 // Reading from text streams: refill, taking bytes, lines and line ends.
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include "textio/pending_io_error.h"
 #include "textio/text_stream.h"
 
 namespace mlfsort {
+namespace {
+
+// The offset of the first CR or end-of-text byte among the eight bytes of
+// `chunk` (in memory order), or 8 when there is none. Tests all eight at
+// once: a byte equal to the one sought turns into 0, and subtracting 1 from
+// every byte sets the high bit of the lowest such byte first.
+unsigned FirstLineStop(std::uint64_t chunk) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  const std::uint64_t cr = chunk ^ (kOnes * '\r');
+  const std::uint64_t end_of_text = chunk ^ (kOnes * 26u);
+  const std::uint64_t found =
+      (((cr - kOnes) & ~cr) | ((end_of_text - kOnes) & ~end_of_text)) &
+      kHighBits;
+  return found == 0 ? 8 : static_cast<unsigned>(std::countr_zero(found)) / 8;
+}
+
+}  // namespace
+
+std::uint32_t TextStream::FindLineStop(std::uint32_t from) const {
+  // Eight bytes at a time while they lie in the buffer; bytes past the fill
+  // level are stale, so a stop found there counts as the fill level.
+  std::uint32_t at = from;
+  while (at < fill_level_ && at + sizeof(std::uint64_t) <= kBufferCapacity) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, buffer_ + at, sizeof chunk);
+    if constexpr (std::endian::native == std::endian::big) {
+      chunk = __builtin_bswap64(chunk);
+    }
+    const unsigned offset = FirstLineStop(chunk);
+    at += offset;
+    if (offset < sizeof chunk) return at < fill_level_ ? at : fill_level_;
+  }
+  while (at < fill_level_ && buffer_[at] != '\r' && buffer_[at] != kEndOfText) {
+    ++at;
+  }
+  return at < fill_level_ ? at : fill_level_;
+}
 
 bool TextStream::Refill() {
   position_ = 0;
@@ -72,14 +114,11 @@ void TextStream::ReadLine(std::string* line) {
       continue;
     }
     // Take the rest of the line straight from the buffer.
-    const std::uint8_t* const begin = buffer_ + position_;
-    const std::uint8_t* const end = buffer_ + fill_level_;
-    const std::uint8_t* stop = begin;
-    while (stop != end && *stop != '\r' && *stop != kEndOfText) ++stop;
-    line->append(reinterpret_cast<const char*>(begin),
-                 static_cast<std::size_t>(stop - begin));
-    position_ += static_cast<std::uint32_t>(stop - begin);
-    if (stop != end) return;  // the CR or end-of-text byte stays unread
+    const std::uint32_t stop = FindLineStop(position_);
+    line->append(reinterpret_cast<const char*>(buffer_ + position_),
+                 stop - position_);
+    position_ = stop;
+    if (stop != fill_level_) return;  // the CR or end-of-text byte stays unread
   }
 }
 

@@ -102,6 +102,9 @@ class TextStream {
  private:
   bool BeginOpen(State new_state);
   bool Refill();
+  // The position of the first CR or end-of-text byte at or after `from` in
+  // the buffer, or the fill level when there is none.
+  std::uint32_t FindLineStop(std::uint32_t from) const;
   bool WriteOut();
   std::uint8_t TakeByte();
   void PutBack() { --position_; }
