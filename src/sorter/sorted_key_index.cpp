@@ -47,9 +47,13 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
   // The same bytes are the same key to any order, without asking it or
   // working out a summary; label files often repeat the key just filed.
   const auto same_bytes = [key](const Entry& entry) {
-    return entry.key_size == key.size() &&
-           (key.empty() ||
-            std::memcmp(entry.key_data, key.data(), key.size()) == 0);
+    if (entry.key_size != key.size()) return false;
+    // A plain loop: the keys that repeat are mostly a byte or two long,
+    // shorter than the call to a library compare.
+    for (std::size_t at = 0; at < key.size(); ++at) {
+      if (entry.key_data[at] != key[at]) return false;
+    }
+    return true;
   };
   const auto refile = [key, line_index](Entry& entry) {
     entry.key_data = key.data();

@@ -91,10 +91,7 @@ std::uint8_t TextStream::TakeByte() {
   }
 }
 
-bool TextStream::AtEndOfInput() {
-  if (state_ == State::kReading && position_ < fill_level_) {
-    return buffer_[position_] == kEndOfText;
-  }
+bool TextStream::AtEndOfInputPastBuffer() {
   if (TakeByte() == kEndOfText) return true;
   PutBack();
   return false;
@@ -122,13 +119,7 @@ void TextStream::ReadLine(std::string* line) {
   }
 }
 
-void TextStream::SkipLineEnd() {
-  // Most lines end in CR LF with both in the buffer.
-  if (state_ == State::kReading && position_ + 1 < fill_level_ &&
-      buffer_[position_] == '\r' && buffer_[position_ + 1] == '\n') {
-    position_ += 2;
-    return;
-  }
+void TextStream::SkipLineEndByBytes() {
   for (;;) {
     const std::uint8_t byte = TakeByte();
     if (byte == kEndOfText) return;

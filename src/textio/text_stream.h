@@ -69,13 +69,26 @@ class TextStream {
   // True when the next byte is the end-of-text byte, the data is exhausted,
   // or the stream cannot be read. Consumes nothing, but may refill (and on a
   // console wait for input).
-  bool AtEndOfInput();
+  bool AtEndOfInput() {
+    if (state_ == State::kReading && position_ < fill_level_) {
+      return buffer_[position_] == kEndOfText;
+    }
+    return AtEndOfInputPastBuffer();
+  }
 
   // Replaces `line` with the bytes of the current line, without its end.
   void ReadLine(std::string* line);
 
   // Consumes the rest of the current line and its line end (CR, or CR LF).
-  void SkipLineEnd();
+  void SkipLineEnd() {
+    // Most lines end in CR LF with both in the buffer.
+    if (state_ == State::kReading && position_ + 1 < fill_level_ &&
+        buffer_[position_] == '\r' && buffer_[position_ + 1] == '\n') {
+      position_ += 2;
+      return;
+    }
+    SkipLineEndByBytes();
+  }
 
   // Appends the bytes of `text`. A buffer that becomes full is written out
   // at once; if that fails, the rest of the text is dropped.
@@ -102,6 +115,10 @@ class TextStream {
  private:
   bool BeginOpen(State new_state);
   bool Refill();
+  // AtEndOfInput and SkipLineEnd where the buffer alone cannot tell; inline
+  // above, as the sort run calls both for every line.
+  bool AtEndOfInputPastBuffer();
+  void SkipLineEndByBytes();
   // The position of the first CR or end-of-text byte at or after `from` in
   // the buffer, or the fill level when there is none.
   std::uint32_t FindLineStop(std::uint32_t from) const;
