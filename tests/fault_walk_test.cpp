@@ -80,7 +80,7 @@ class UncountedPlatform final : public Platform {
   const KeyOrder* NativeKeyOrder() override {
     return platform_.NativeKeyOrder();
   }
-  std::pmr::memory_resource& BulkMemory() override {
+  GrowableMemory& BulkMemory() override {
     return platform_.BulkMemory();
   }
   bool LocateCode(const void* code, CodeLocation* where) override {

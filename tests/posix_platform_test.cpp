@@ -20,7 +20,6 @@
 #include <functional>
 #include <iterator>
 #include <memory>
-#include <memory_resource>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -405,7 +404,7 @@ TEST_F(PosixPlatformTransferTest, TerminalLineFeedsArriveAsCrLf) {
 }
 
 TEST_F(PosixPlatformTest, BulkMemoryStartsLargeBlocksOnALargePage) {
-  std::pmr::memory_resource& memory = platform_->BulkMemory();
+  GrowableMemory& memory = platform_->BulkMemory();
   constexpr std::size_t kLargePage = std::size_t{2} << 20;
   // Each block is written whole and handed back with the alignment it was
   // taken with, which the address sanitizer checks.
@@ -417,6 +416,27 @@ TEST_F(PosixPlatformTest, BulkMemoryStartsLargeBlocksOnALargePage) {
     std::memset(block, 0x5A, bytes);
     memory.deallocate(block, bytes, alignof(std::max_align_t));
   }
+}
+
+TEST_F(PosixPlatformTest, BulkMemoryBlocksGrowKeepingTheirBytes) {
+  GrowableMemory& memory = platform_->BulkMemory();
+  constexpr std::size_t kLargePage = std::size_t{2} << 20;
+  constexpr std::size_t kAlign = alignof(std::max_align_t);
+  // Small to large (a copy), then large to larger (the pages move).
+  std::size_t size = 1000;
+  auto* block = static_cast<unsigned char*>(memory.allocate(size, kAlign));
+  for (std::size_t at = 0; at < size; ++at) block[at] = at % 251;
+  for (const std::size_t grown : {kLargePage + 100, 3 * kLargePage + 5}) {
+    block = static_cast<unsigned char*>(
+        memory.Resize(block, size, 1000, grown, kAlign));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % kLargePage, 0u);
+    for (std::size_t at = 0; at < 1000; ++at) {
+      ASSERT_EQ(block[at], at % 251) << "byte " << at << " of " << grown;
+    }
+    std::memset(block + 1000, 0x5A, grown - 1000);
+    size = grown;
+  }
+  memory.deallocate(block, size, kAlign);
 }
 
 using PosixPlatformProcessTest = PosixPlatformTest;

@@ -15,13 +15,53 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory_resource>
+#include <new>
 #include <string_view>
 #include <vector>
 
 namespace mlfsort {
 
 class KeyOrder;
+
+// Memory for the large arrays of a sort run, taken with operator new, whose
+// blocks can also be made larger. A platform may do better: back large
+// blocks with large pages, or make a block larger by moving its pages
+// rather than copying its bytes.
+class GrowableMemory : public std::pmr::memory_resource {
+ public:
+  // Makes `block` (taken from this memory with `old_bytes` and `alignment`)
+  // `new_bytes` long, keeping its first `kept_bytes` (no more than either
+  // size), and returns where it now starts; the rest of its bytes are
+  // unset. Throws std::bad_alloc, leaving the block as it was.
+  virtual void* Resize(void* block, std::size_t old_bytes,
+                       std::size_t kept_bytes, std::size_t new_bytes,
+                       std::size_t alignment) {
+    void* const grown = allocate(new_bytes, alignment);
+    if (kept_bytes > 0) std::memcpy(grown, block, kept_bytes);
+    deallocate(block, old_bytes, alignment);
+    return grown;
+  }
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    return ::operator new(bytes, std::align_val_t{alignment});
+  }
+  void do_deallocate(void* block, std::size_t,
+                     std::size_t alignment) override {
+    ::operator delete(block, std::align_val_t{alignment});
+  }
+  bool do_is_equal(const memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+};
+
+// Operator new's memory, for platforms that have nothing better.
+inline GrowableMemory& OperatorNewMemory() {
+  static GrowableMemory memory;
+  return memory;
+}
 
 // An open file or device. Standard handles are handles too.
 using Handle = std::intptr_t;
@@ -139,11 +179,11 @@ class Platform {
   virtual const KeyOrder* NativeKeyOrder() = 0;
 
   // Memory for the large arrays of a sort run: the line store's blocks and
-  // the key index's entries. Throws std::bad_alloc when there is none. A
-  // platform may back large blocks with large pages: the write phase reads
-  // lines from all over the store, and small pages would cost a page fault
-  // for every 4 KiB and an address-translation miss for most lines.
-  virtual std::pmr::memory_resource& BulkMemory() = 0;
+  // the key index's entries. Throws std::bad_alloc when there is none. Large
+  // pages pay off here: the write phase reads lines from all over the store,
+  // and small pages would cost a page fault for every 4 KiB and an
+  // address-translation miss for most lines.
+  virtual GrowableMemory& BulkMemory() = 0;
 
   // Finds the module that holds the code position `code`. Allocates nothing
   // (it runs while a failure is reported). Returns false when it cannot

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -113,33 +114,77 @@ void CopyFileName(const char* path, CodeLocation* where) {
   where->module_name[length] = '\0';
 }
 
-// Operator new, with blocks of a large page and more aligned to it and
-// offered to the kernel for large pages. The advice is a hint: where the
-// kernel declines, the block works the same with small pages.
-class LargePageMemory final : public std::pmr::memory_resource {
+// Blocks of a large page and more are mapped whole pages at a time on a
+// large-page boundary and offered to the kernel for large pages; the advice
+// is a hint, and where the kernel declines a block works the same with small
+// pages. Such a block grows by moving its pages to a larger mapping, which
+// copies no bytes and needs no second copy of them in memory. Smaller blocks
+// are operator new's.
+class LargePageMemory final : public GrowableMemory {
+ public:
+  void* Resize(void* block, std::size_t old_bytes, std::size_t kept_bytes,
+               std::size_t new_bytes, std::size_t alignment) override {
+    if (old_bytes < kLargePage || new_bytes <= old_bytes) {
+      return GrowableMemory::Resize(block, old_bytes, kept_bytes, new_bytes,
+                                    alignment);
+    }
+    const std::size_t old_size = Mapped(old_bytes);
+    const std::size_t new_size = Mapped(new_bytes);
+    if (new_size == old_size) return block;
+    void* const target = MapAligned(new_size, PROT_NONE);
+    if (target == nullptr) throw std::bad_alloc();
+    // The pages move over the reservation, which the kernel drops.
+    void* const moved = ::mremap(block, old_size, new_size,
+                                 MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (moved == MAP_FAILED) {
+      ::munmap(target, new_size);
+      throw std::bad_alloc();
+    }
+    ::madvise(moved, new_size, MADV_HUGEPAGE);
+    return moved;
+  }
+
  private:
   static constexpr std::size_t kLargePage = std::size_t{2} << 20;
 
-  static std::align_val_t AlignmentFor(std::size_t bytes,
-                                       std::size_t alignment) {
-    return std::align_val_t{bytes >= kLargePage ? kLargePage : alignment};
+  static std::size_t Mapped(std::size_t bytes) {
+    return (bytes + kLargePage - 1) & ~(kLargePage - 1);
+  }
+
+  // A private mapping of `size` bytes (whole large pages) that starts on a
+  // large-page boundary, or nullptr: a mapping one page longer, trimmed.
+  static void* MapAligned(std::size_t size, int protection) {
+    const std::size_t span = size + kLargePage;
+    void* const mapped = ::mmap(nullptr, span, protection,
+                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kLargePage - 1) & ~(kLargePage - 1);
+    if (aligned > start) ::munmap(mapped, aligned - start);
+    const std::uintptr_t end = aligned + size;
+    if (start + span > end) {
+      ::munmap(reinterpret_cast<void*>(end), start + span - end);
+    }
+    return reinterpret_cast<void*>(aligned);
   }
 
   void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-    void* const block = ::operator new(bytes, AlignmentFor(bytes, alignment));
-    if (bytes >= kLargePage) {
-      ::madvise(block, bytes & ~(kLargePage - 1), MADV_HUGEPAGE);
+    if (bytes < kLargePage) {
+      return ::operator new(bytes, std::align_val_t{alignment});
     }
+    void* const block = MapAligned(Mapped(bytes), PROT_READ | PROT_WRITE);
+    if (block == nullptr) throw std::bad_alloc();
+    ::madvise(block, Mapped(bytes), MADV_HUGEPAGE);
     return block;
   }
 
   void do_deallocate(void* block, std::size_t bytes,
                      std::size_t alignment) override {
-    ::operator delete(block, AlignmentFor(bytes, alignment));
-  }
-
-  bool do_is_equal(const memory_resource& other) const noexcept override {
-    return this == &other;
+    if (bytes < kLargePage) {
+      ::operator delete(block, std::align_val_t{alignment});
+    } else {
+      ::munmap(block, Mapped(bytes));
+    }
   }
 };
 
@@ -279,7 +324,7 @@ bool PosixPlatform::IsSameFile(const char* a, const char* b) {
 
 const KeyOrder* PosixPlatform::NativeKeyOrder() { return nullptr; }
 
-std::pmr::memory_resource& PosixPlatform::BulkMemory() {
+GrowableMemory& PosixPlatform::BulkMemory() {
   static LargePageMemory memory;
   return memory;
 }

@@ -85,9 +85,11 @@ class PosixPlatform final : public Platform {
   // nullptr: the portable order stands in.
   const KeyOrder* NativeKeyOrder() override;
 
-  // Operator new; blocks of 2 MiB and more start on a 2 MiB boundary and
-  // are offered to the kernel for large pages (madvise).
-  std::pmr::memory_resource& BulkMemory() override;
+  // Blocks of 2 MiB and more are mapped whole pages at a time, start on a
+  // 2 MiB boundary and are offered to the kernel for large pages (madvise);
+  // they grow by moving their pages (mremap). Smaller ones are operator
+  // new's.
+  GrowableMemory& BulkMemory() override;
 
   // dladdr's module base; the name is the file name of the module, taken
   // from /proc/self/exe for the main program. Uses fixed buffers only.

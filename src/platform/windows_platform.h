@@ -87,9 +87,7 @@ class WindowsPlatform final : public Platform {
   const KeyOrder* NativeKeyOrder() override;
 
   // Operator new: large pages need a privilege that users seldom hold.
-  std::pmr::memory_resource& BulkMemory() override {
-    return *std::pmr::new_delete_resource();
-  }
+  GrowableMemory& BulkMemory() override { return OperatorNewMemory(); }
 
   // VirtualQuery's allocation base for `code`, and the file name (after
   // the last "\" or "/") of the module that GetModuleFileNameA names for

@@ -120,8 +120,9 @@ void LineStore::PrefetchLine(std::int32_t position) const {
 // it where the previous block ends.
 void LineStore::StartBlock(std::size_t line_size, const void* caller) {
   const bool own_block = line_size > kOwnBlockThreshold;
+  // A shared block is a large page exactly, its jump room included.
   const std::size_t size =
-      (own_block ? line_size + kMaxLengthBytes : kBlockBytes) + kJumpBytes;
+      own_block ? line_size + kMaxLengthBytes + kJumpBytes : kBlockBytes;
   blocks_.reserve(blocks_.size() + 1);
   unsigned char* const block = Allocate(size, caller);
   blocks_.push_back({block, size});

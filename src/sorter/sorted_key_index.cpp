@@ -28,8 +28,7 @@ std::size_t RecentSlotOf(WideKeySummary summary) {
 
 }  // namespace
 
-SortedKeyIndex::SortedKeyIndex(const KeyOrder& order,
-                               std::pmr::memory_resource* memory)
+SortedKeyIndex::SortedKeyIndex(const KeyOrder& order, GrowableMemory* memory)
     : order_(order), memory_(memory) {
   recent_.fill(kNoSlot);
 }
@@ -78,8 +77,12 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
       return;
     }
   }
+  // A batch grows to half the run, so that the array's memory in use stays
+  // within a third more than its entries; merging the run that often costs
+  // about two moves per insert.
   const std::size_t batch_after = size_ - run_size_ + 1;
-  if (size_ == kMaxEntries || run_size_ + 2 * batch_after > capacity_) {
+  if (size_ == kMaxEntries || run_size_ + 2 * batch_after > capacity_ ||
+      batch_after > std::max(run_size_ / 2, kMinCapacity / 2)) {
     MakeRoom();
   }
   entries_[size_] = {summary, key.data(), static_cast<std::uint32_t>(key.size()),
@@ -157,15 +160,12 @@ void SortedKeyIndex::MakeRoom() {
   if (capacity > std::numeric_limits<std::size_t>::max() / sizeof(Entry)) {
     throw std::bad_alloc();
   }
-  auto* const grown = static_cast<Entry*>(
-      memory_->allocate(capacity * sizeof(Entry), alignof(Entry)));
-  if (entries_ != nullptr) {
-    if (run_size_ > 0) {
-      std::memcpy(grown, entries_, run_size_ * sizeof(Entry));
-    }
-    memory_->deallocate(entries_, capacity_ * sizeof(Entry), alignof(Entry));
-  }
-  entries_ = grown;
+  entries_ = static_cast<Entry*>(
+      entries_ == nullptr
+          ? memory_->allocate(capacity * sizeof(Entry), alignof(Entry))
+          : memory_->Resize(entries_, capacity_ * sizeof(Entry),
+                            run_size_ * sizeof(Entry),
+                            capacity * sizeof(Entry), alignof(Entry)));
   capacity_ = capacity;
 }
 

@@ -8,9 +8,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory_resource>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "sorter/key_index_runs.h"
 #include "sorter/key_order.h"
 
@@ -43,9 +43,8 @@ class SortedKeyIndex {
   // `order` must outlive the index. The entry array is taken from `memory`,
   // which must outlive the index too; its failure (std::bad_alloc) leaves
   // the index holding the same entries as before the insert that needed it.
-  explicit SortedKeyIndex(
-      const KeyOrder& order,
-      std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
+  explicit SortedKeyIndex(const KeyOrder& order,
+                          GrowableMemory* memory = &OperatorNewMemory());
   ~SortedKeyIndex();
 
   SortedKeyIndex(const SortedKeyIndex&) = delete;
@@ -90,7 +89,7 @@ class SortedKeyIndex {
   void TakeReference(std::string_view key);
 
   const KeyOrder& order_;
-  std::pmr::memory_resource* memory_;
+  GrowableMemory* memory_;
 
   // entries_[0, run_size_) is the sorted run, one entry per key;
   // entries_[run_size_, size_) the batch, in insert order.

@@ -5,12 +5,13 @@
 #define MLFSORT_TESTS_SUPPORT_FAILING_MEMORY_H_
 
 #include <cstddef>
-#include <memory_resource>
 #include <new>
+
+#include "platform/platform.h"
 
 namespace mlfsort {
 
-class FailingMemory final : public std::pmr::memory_resource {
+class FailingMemory final : public GrowableMemory {
  public:
   // Lets `allocations` more succeed, then fails every one; -1 never fails.
   void AllowAllocations(int allocations) { allowed_ = allocations; }
@@ -21,12 +22,12 @@ class FailingMemory final : public std::pmr::memory_resource {
     if (allowed_ == 0) throw std::bad_alloc();
     if (allowed_ > 0) --allowed_;
     outstanding_bytes_ += bytes;
-    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    return OperatorNewMemory().allocate(bytes, alignment);
   }
   void do_deallocate(void* block, std::size_t bytes,
                      std::size_t alignment) override {
     outstanding_bytes_ -= bytes;
-    std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+    OperatorNewMemory().deallocate(block, bytes, alignment);
   }
   bool do_is_equal(const memory_resource& other) const noexcept override {
     return this == &other;

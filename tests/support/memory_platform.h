@@ -139,9 +139,7 @@ class MemoryPlatform final : public Platform {
   bool IsSameFile(const char* a, const char* b) override;
   ProcessArguments GetCommandLine() override;
   const KeyOrder* NativeKeyOrder() override { return native_key_order_; }
-  std::pmr::memory_resource& BulkMemory() override {
-    return *std::pmr::new_delete_resource();
-  }
+  GrowableMemory& BulkMemory() override { return OperatorNewMemory(); }
   bool LocateCode(const void* code, CodeLocation* where) override;
   // Records the status and returns.
   void ExitProcess(int status) override;
