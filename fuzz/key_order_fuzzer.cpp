@@ -100,11 +100,14 @@ void CheckOrder(FuzzedDataProvider& provider) {
       // Against each of the three keys as the reference, the third among
       // them included.
       for (const std::string& reference : keys) {
-        const WideKeySummary against_i = order.SummaryAgainst(keys[i], reference);
-        const WideKeySummary against_j = order.SummaryAgainst(keys[j], reference);
+        const WideKeySummary against_i =
+            order.SummaryAgainst(keys[i], reference);
+        const WideKeySummary against_j =
+            order.SummaryAgainst(keys[j], reference);
         if (against_i != against_j) {
-          Require(compare[i][j] == (against_i < against_j ? -1 : 1),
-                  "the summaries against a reference contradict the comparison");
+          Require(
+              compare[i][j] == (against_i < against_j ? -1 : 1),
+              "the summaries against a reference contradict the comparison");
         }
       }
       // Transitivity of both "before" and "equal", so that keys that are

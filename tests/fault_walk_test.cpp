@@ -80,9 +80,7 @@ class UncountedPlatform final : public Platform {
   const KeyOrder* NativeKeyOrder() override {
     return platform_.NativeKeyOrder();
   }
-  GrowableMemory& BulkMemory() override {
-    return platform_.BulkMemory();
-  }
+  GrowableMemory& BulkMemory() override { return platform_.BulkMemory(); }
   bool LocateCode(const void* code, CodeLocation* where) override {
     return platform_.LocateCode(code, where);
   }

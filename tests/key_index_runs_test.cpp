@@ -67,7 +67,7 @@ TEST(KeyIndexRunsTest, SortIsStableAtEverySize) {
 
 TEST(KeyIndexRunsTest, FoldAndMergeKeepTheLatestEntryOfEachKey) {
   const KeyOrder& order = PortableKeyOrder::Instance();
-  const std::vector<std::string> keys = {"b", "d", "f",           // the run
+  const std::vector<std::string> keys = {"b", "d", "f",             // the run
                                          "a", "B", "b", "e", "F"};  // a batch
   std::vector<Entry> entries = EntriesOf(keys);
   std::vector<Entry> batch(entries.begin() + 3, entries.end());
@@ -101,9 +101,10 @@ TEST(KeyIndexRunsTest, OrderWithoutConsistencyLosesNoEntry) {
   const std::size_t kept = FoldEqualKeys(order, sorted.data(), sorted.size());
   std::vector<Entry> entries(sorted.begin(), sorted.begin() + 1000);
   entries.resize(1000 + 2 * kept);
-  std::copy(sorted.begin(), sorted.begin() + kept, entries.begin() + 1000 + kept);
-  const std::size_t count =
-      MergeBatch(order, entries.data(), 1000, entries.data() + 1000 + kept, kept);
+  std::copy(sorted.begin(), sorted.begin() + kept,
+            entries.begin() + 1000 + kept);
+  const std::size_t count = MergeBatch(order, entries.data(), 1000,
+                                       entries.data() + 1000 + kept, kept);
   EXPECT_GE(count, std::max<std::size_t>(1000, kept));
   EXPECT_LE(count, 1000 + kept);
 }

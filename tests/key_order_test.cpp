@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bitset>
 #include <array>
+#include <bitset>
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -485,8 +485,10 @@ TEST_F(KeyOrderPropertyTest, SummaryAgreesWithCompare) {
     for (const int level : levels.weights) {
       const int weight =
           level >= 1000 ? ascii_weights + 1 + (level - 1000 - 128) : level + 1;
-      if (weight >= 127) bits += "1111111" + std::bitset<8>(weight).to_string();
-      else bits += std::bitset<7>(weight).to_string();
+      if (weight >= 127)
+        bits += "1111111" + std::bitset<8>(weight).to_string();
+      else
+        bits += std::bitset<7>(weight).to_string();
     }
     bits.resize(64, '0');
     return bits;
@@ -513,8 +515,10 @@ TEST_F(KeyOrderPropertyTest, SummaryAgainstAReferenceAgreesWithCompare) {
       "", keys_[0], keys_[6 * 10 + 1], keys_[6 * 100 + 3], keys_[6 * 400 + 5]};
   for (const std::string& reference : references) {
     for (const auto& [i, j] : pairs_) {
-      const WideKeySummary summary_i = order_.SummaryAgainst(keys_[i], reference);
-      const WideKeySummary summary_j = order_.SummaryAgainst(keys_[j], reference);
+      const WideKeySummary summary_i =
+          order_.SummaryAgainst(keys_[i], reference);
+      const WideKeySummary summary_j =
+          order_.SummaryAgainst(keys_[j], reference);
       if (summary_i != summary_j) {
         ASSERT_EQ(Compare(keys_[i], keys_[j]), summary_i < summary_j ? -1 : 1)
             << Printable(keys_[i]) << " vs " << Printable(keys_[j])
@@ -535,7 +539,7 @@ TEST_F(KeyOrderSummaryTest, SummaryAgainstAReferenceSeesPastTheSharedLead) {
   const std::string lead(127, 'm');
   const std::string reference = lead + "mmmm";
   const std::vector<std::string> ascending = {
-      lead + "a",  lead + "ma", lead + "mma", lead + "mmmma",
+      lead + "a",   lead + "ma", lead + "mma", lead + "mmmma",
       lead + "mmz", lead + "mz", lead + "z"};
   for (std::size_t i = 0; i + 1 < ascending.size(); ++i) {
     ASSERT_LT(Compare(ascending[i], ascending[i + 1]), 0) << i;

@@ -48,8 +48,7 @@ class GrowableMemory : public std::pmr::memory_resource {
   void* do_allocate(std::size_t bytes, std::size_t alignment) override {
     return ::operator new(bytes, std::align_val_t{alignment});
   }
-  void do_deallocate(void* block, std::size_t,
-                     std::size_t alignment) override {
+  void do_deallocate(void* block, std::size_t, std::size_t alignment) override {
     ::operator delete(block, std::align_val_t{alignment});
   }
   bool do_is_equal(const memory_resource& other) const noexcept override {

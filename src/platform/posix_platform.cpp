@@ -155,8 +155,8 @@ class LargePageMemory final : public GrowableMemory {
   // large-page boundary, or nullptr: a mapping one page longer, trimmed.
   static void* MapAligned(std::size_t size, int protection) {
     const std::size_t span = size + kLargePage;
-    void* const mapped = ::mmap(nullptr, span, protection,
-                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* const mapped =
+        ::mmap(nullptr, span, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return nullptr;
     const auto start = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t aligned = (start + kLargePage - 1) & ~(kLargePage - 1);

@@ -55,10 +55,9 @@ std::int32_t NextListCapacity(std::int32_t capacity) {
 
 LineStore::~LineStore() {
   if (places_ != nullptr) {
-    memory_->deallocate(places_,
-                        static_cast<std::size_t>(place_capacity_) *
-                            sizeof *places_,
-                        alignof(std::max_align_t));
+    memory_->deallocate(
+        places_, static_cast<std::size_t>(place_capacity_) * sizeof *places_,
+        alignof(std::max_align_t));
   }
   for (const Block& block : blocks_) {
     memory_->deallocate(block.bytes, block.size, alignof(std::max_align_t));
@@ -112,7 +111,8 @@ void LineStore::PrefetchLine(std::int32_t position) const {
       reinterpret_cast<std::uintptr_t>(places_[position / kLinesPerPlace]);
   const std::uintptr_t lines = position % kLinesPerPlace + 1;
   for (std::uintptr_t line = 0; line < lines; ++line) {
-    __builtin_prefetch(reinterpret_cast<const void*>(start + line * kCacheLine));
+    __builtin_prefetch(
+        reinterpret_cast<const void*>(start + line * kCacheLine));
   }
 }
 
@@ -136,17 +136,20 @@ void LineStore::StartBlock(std::size_t line_size, const void* caller) {
 
 void LineStore::GrowPlaces(const void* caller) {
   const std::int32_t capacity = NextListCapacity(place_capacity_);
-  auto* grown = reinterpret_cast<const unsigned char**>(
-      Allocate(static_cast<std::size_t>(capacity) * sizeof *places_, caller));
-  if (place_capacity_ > 0) {
-    std::memcpy(grown, places_,
-                static_cast<std::size_t>(place_capacity_) * sizeof *places_);
-    memory_->deallocate(places_,
-                        static_cast<std::size_t>(place_capacity_) *
-                            sizeof *places_,
-                        alignof(std::max_align_t));
+  const std::size_t bytes =
+      static_cast<std::size_t>(capacity) * sizeof *places_;
+  if (places_ == nullptr) {
+    places_ = reinterpret_cast<const unsigned char**>(Allocate(bytes, caller));
+  } else {
+    const std::size_t old_bytes =
+        static_cast<std::size_t>(place_capacity_) * sizeof *places_;
+    try {
+      places_ = static_cast<const unsigned char**>(memory_->Resize(
+          places_, old_bytes, old_bytes, bytes, alignof(std::max_align_t)));
+    } catch (const std::bad_alloc&) {
+      RaiseOutOfMemory(caller);
+    }
   }
-  places_ = grown;
   place_capacity_ = capacity;
 }
 

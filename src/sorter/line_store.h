@@ -13,17 +13,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory_resource>
 #include <string_view>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace mlfsort {
 
 class LineStore {
  public:
   // Blocks are taken from `memory`, which must outlive the store.
-  explicit LineStore(
-      std::pmr::memory_resource* memory = std::pmr::new_delete_resource())
+  explicit LineStore(GrowableMemory* memory = &OperatorNewMemory())
       : memory_(memory) {}
   LineStore(const LineStore&) = delete;
   LineStore& operator=(const LineStore&) = delete;
@@ -99,7 +99,7 @@ class LineStore {
   void GrowPlaces(const void* caller);
   unsigned char* Allocate(std::size_t size, const void* caller);
 
-  std::pmr::memory_resource* memory_;
+  GrowableMemory* memory_;
 
   // Where every kLinesPerPlace-th line begins.
   const unsigned char** places_ = nullptr;

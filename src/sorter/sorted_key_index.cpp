@@ -85,8 +85,8 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
       batch_after > std::max(run_size_ / 2, kMinCapacity / 2)) {
     MakeRoom();
   }
-  entries_[size_] = {summary, key.data(), static_cast<std::uint32_t>(key.size()),
-                     line_index};
+  entries_[size_] = {summary, key.data(),
+                     static_cast<std::uint32_t>(key.size()), line_index};
   recent = size_ < kNoSlot ? static_cast<std::uint32_t>(size_) : kNoSlot;
   last_slot_ = recent;
   ++size_;
@@ -164,8 +164,8 @@ void SortedKeyIndex::MakeRoom() {
       entries_ == nullptr
           ? memory_->allocate(capacity * sizeof(Entry), alignof(Entry))
           : memory_->Resize(entries_, capacity_ * sizeof(Entry),
-                            run_size_ * sizeof(Entry),
-                            capacity * sizeof(Entry), alignof(Entry)));
+                            run_size_ * sizeof(Entry), capacity * sizeof(Entry),
+                            alignof(Entry)));
   capacity_ = capacity;
 }
 

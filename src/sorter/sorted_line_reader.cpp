@@ -12,8 +12,7 @@ constexpr std::int32_t kLinesAhead = 16;
 
 SortedLineReader::SortedLineReader(SortedKeyIndex& index,
                                    const LineStore& lines,
-                                   std::size_t key_start,
-                                   std::size_t key_limit)
+                                   std::size_t key_start, std::size_t key_limit)
     : index_(index),
       lines_(lines),
       key_start_(key_start),
@@ -34,7 +33,8 @@ std::string_view SortedLineReader::LineAt(std::int32_t position) {
 
 void SortedLineReader::AskForPlace(std::int32_t position) {
   if (!KeyHoldsLineEnd(index_.KeyAt(position))) {
-    lines_.PrefetchPlace(static_cast<std::int32_t>(index_.LineIndexAt(position)));
+    lines_.PrefetchPlace(
+        static_cast<std::int32_t>(index_.LineIndexAt(position)));
   }
 }
 
@@ -44,7 +44,8 @@ void SortedLineReader::AskForLine(std::int32_t position) {
     __builtin_prefetch(key.data() - key_start_);
     __builtin_prefetch(key.data() + key.size() - 1);
   } else {
-    lines_.PrefetchLine(static_cast<std::int32_t>(index_.LineIndexAt(position)));
+    lines_.PrefetchLine(
+        static_cast<std::int32_t>(index_.LineIndexAt(position)));
   }
 }
 
