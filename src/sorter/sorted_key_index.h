@@ -30,12 +30,14 @@ namespace mlfsort {
 // Inserts are collected in a batch and put in order when a read needs them
 // or the batch fills its room: one sort of a batch costs far less than
 // keeping every insert in place, and a key repeated within a batch is folded
-// at once. The sorted run and the batch share one array; a batch may take at
-// most half the room the run leaves, so the other half serves as the sort's
-// scratch space and no step needs memory of its own. Inserting n keys costs
-// O(n log n) key comparisons in all, whatever their order; a read after an
-// insert costs a sort of the batch and a merge, then O(1). Memory is at most
-// 4 entries of 32 bytes per distinct key, or 128 KiB; keys are not copied.
+// at once. The sorted run and the batch share one array; a batch takes at
+// most half the room the run leaves (and no more than half the run), so the
+// other half serves as the sort's scratch space and no step needs memory of
+// its own. Inserting n keys costs O(n log n) key comparisons in all,
+// whatever their order; a read after an insert costs a sort of the batch
+// and a merge, then O(1). The array holds at most 4 entries of 32 bytes per
+// distinct key, or 128 KiB, of which no more than the entries and a third
+// again are in use; keys are not copied.
 //
 // Not thread-safe, not even for concurrent readers: reads may sort.
 class SortedKeyIndex {
