@@ -176,12 +176,14 @@ TEST_F(SingleCommandLineTest, QuotedSectionGoesOnInTheNextArgument) {
 }
 
 TEST_F(SingleCommandLineTest, QuotedSectionClosingAtTheLimitEndsThere) {
-  SetAfterName("\"" + std::string(4096, 'x') + "\" z");
+  std::string opened = "\"";
+  opened.append(4096, 'x');
+  SetAfterName(opened + "\" z");
   EXPECT_EQ(Count(), 2);
   EXPECT_EQ(Nth(1), std::string(4096, 'x'));
   EXPECT_EQ(Nth(2), "z");
 
-  SetAfterName("\"" + std::string(4096, 'x') + "\"z w");
+  SetAfterName(opened + "\"z w");
   EXPECT_EQ(Count(), 3);
   EXPECT_EQ(Nth(2), "z");
   EXPECT_EQ(Nth(3), "w");
