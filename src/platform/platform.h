@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory_resource>
-#include <new>
 #include <string_view>
 #include <vector>
 
@@ -44,13 +43,16 @@ class GrowableMemory : public std::pmr::memory_resource {
     return grown;
   }
 
- private:
+ protected:
   void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-    return ::operator new(bytes, std::align_val_t{alignment});
+    return std::pmr::new_delete_resource()->allocate(bytes, alignment);
   }
-  void do_deallocate(void* block, std::size_t, std::size_t alignment) override {
-    ::operator delete(block, std::align_val_t{alignment});
+  void do_deallocate(void* block, std::size_t bytes,
+                     std::size_t alignment) override {
+    std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
   }
+
+ private:
   bool do_is_equal(const memory_resource& other) const noexcept override {
     return this == &other;
   }

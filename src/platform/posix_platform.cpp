@@ -169,9 +169,8 @@ class LargePageMemory final : public GrowableMemory {
   }
 
   void* do_allocate(std::size_t bytes, std::size_t alignment) override {
-    if (bytes < kLargePage) {
-      return ::operator new(bytes, std::align_val_t{alignment});
-    }
+    if (bytes < kLargePage)
+      return GrowableMemory::do_allocate(bytes, alignment);
     void* const block = MapAligned(Mapped(bytes), PROT_READ | PROT_WRITE);
     if (block == nullptr) throw std::bad_alloc();
     ::madvise(block, Mapped(bytes), MADV_HUGEPAGE);
@@ -181,7 +180,7 @@ class LargePageMemory final : public GrowableMemory {
   void do_deallocate(void* block, std::size_t bytes,
                      std::size_t alignment) override {
     if (bytes < kLargePage) {
-      ::operator delete(block, std::align_val_t{alignment});
+      GrowableMemory::do_deallocate(block, bytes, alignment);
     } else {
       ::munmap(block, Mapped(bytes));
     }
