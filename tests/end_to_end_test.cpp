@@ -429,6 +429,60 @@ TEST_F(EndToEndFailures, OutputLinkedToTheInputIsRefusedAndInputKept) {
   }
 }
 
+// Standard output redirected onto the run's own files: the sorted copy (its
+// line ends would land in it), the same file under a second name, or the
+// input (emptied by the shell, or appended to). Each is refused before any
+// file is created or emptied, and the report still reaches standard output.
+TEST_F(EndToEndFailures, StandardOutputOnTheRunsOwnFilesIsRefused) {
+  WriteFile("x.mlf", kSmallInput);
+  WriteFile("y.mlf", kSmallInput);
+  WriteFile("earlier.srt", "an earlier sorted copy");
+  fs::create_hard_link(PathOf("earlier.srt"), PathOf("y.srt"));
+  struct Case {
+    std::string input, standard_output;
+    bool append;
+  };
+  for (const Case& run :
+       {Case{"x.mlf", "x.srt", false}, Case{"y.mlf", "earlier.srt", true},
+        Case{"x.mlf", "x.mlf", true}}) {
+    SCOPED_TRACE(run.input + " > " + run.standard_output);
+    const std::string before =
+        run.append ? ReadFile(run.standard_output).value_or("") : "";
+    const std::string x_srt_before = ReadFile("x.srt").value_or("none");
+    RunOptions options;
+    options.output = ChildOutput::kFile;
+    options.stdout_path = PathOf(run.standard_output);
+    options.stdout_append = run.append;
+    const RunResult result = Run({run.input}, options);
+    ExpectFailureReport(result, before + "\r\n", "EInOutError",
+                        "I/O error 32.");
+    if (run.standard_output != "x.srt") {
+      EXPECT_EQ(ReadFile("x.srt").value_or("none"), x_srt_before);
+    }
+  }
+  EXPECT_EQ(ReadFile("y.mlf"), kSmallInput);
+}
+
+// Standard input is the input, and the output name "srt" is the file behind
+// it: emptying it would destroy the input unread.
+TEST_F(EndToEndFailures, OutputOverTheStandardInputItReadsIsRefused) {
+  const std::string label_file = "\r\n" + std::string(kSmallInput);
+  WriteFile("srt", label_file);
+  RunOptions options;
+  options.input = ChildInput::kFile;
+  options.stdin_path = PathOf("srt");
+  const RunResult result = Run({}, options);
+  ExpectFailureReport(result, std::string(kPrompt) + "\r\n", "EInOutError",
+                      "I/O error 32.");
+  EXPECT_EQ(ReadFile("srt"), label_file);
+  // Read but not the input, standard input is no conflict.
+  WriteFile("in.mlf", kSmallInput);
+  options.stdin_path = PathOf("in.srt");
+  WriteFile("in.srt", "old");
+  ExpectNormalEnd(Run({"in.mlf"}, options));
+  EXPECT_EQ(ReadFile("in.srt"), kSmallSorted);
+}
+
 TEST_F(EndToEndFailures, EachCheckHasItsOwnAddressInEveryRun) {
   WriteFile("x.srt", kSmallInput);
   const std::string missing_input = ExpectFailureReport(

@@ -73,6 +73,10 @@ class UncountedPlatform final : public Platform {
     UncountedAllocations uncounted;
     return platform_.IsSameFile(a, b);
   }
+  bool IsFileOfHandle(const char* name, Handle handle) override {
+    UncountedAllocations uncounted;
+    return platform_.IsFileOfHandle(name, handle);
+  }
   ProcessArguments GetCommandLine() override {
     UncountedAllocations uncounted;
     return platform_.GetCommandLine();

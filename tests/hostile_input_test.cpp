@@ -448,6 +448,38 @@ TEST_F(HostileInputKinds, EndlessInputRunsOutOfMemoryUnderALimit) {
   EXPECT_EQ(fs::read_symlink(PathOf("x.mlf")), "/dev/zero");
 }
 
+// Memory may run out anywhere from the first request of the process on, even
+// before the runtime has set aside room for raising exceptions. Every such
+// start ends in a report (or the loader refuses to start the program at
+// all, status 127 with nothing written), never in a signal.
+TEST_F(HostileInputKinds, MemoryShortFromTheStartEndsInAReport) {
+#ifdef MLFSORT_HOSTILE_UNDER_ASAN
+  GTEST_SKIP() << "the address sanitizer reserves far more address space "
+                  "than any useful RLIMIT_AS";
+#endif
+  WriteFile("x.mlf", kSmallInput);
+  RunOptions options;
+  options.working_directory = temp_.path();
+  options.arguments = {"x.mlf"};
+  int reports = 0;
+  for (std::uint64_t limit = 2u << 20; limit < 16u << 20; limit += 32u << 10) {
+    options.address_space_limit = limit;
+    const RunResult result = RunBinary(kBinary, options);
+    SCOPED_TRACE("RLIMIT_AS " + std::to_string(limit) + ": " +
+                 Describe(result));
+    ASSERT_TRUE(result.exited);
+    if (result.exit_status == 127 && result.stdout_bytes.empty()) continue;
+    if (result.exit_status == 0) {
+      EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+      continue;
+    }
+    ++reports;
+    EXPECT_TRUE(result.stdout_bytes.find("EOutOfMemory") != std::string::npos ||
+                result.stdout_bytes.starts_with("Runtime error 203 at "));
+  }
+  EXPECT_GT(reports, 0);
+}
+
 TEST_F(HostileOutputLocations, DirectoryNamedLikeTheOutputIsAccessDenied) {
   WriteFile("x.mlf", kSmallInput);
   ASSERT_TRUE(fs::create_directory(PathOf("x.srt")));

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -135,6 +136,7 @@ TEST(PosixErrorTest, ListedErrnoValuesMapToPlatformCodes) {
       {EISDIR, 5},         {EMFILE, 4},   {ENFILE, 4},   {EWOULDBLOCK, 32},
       {ENAMETOOLONG, 206}, {ENOSPC, 112}, {EDQUOT, 112}, {EPIPE, 232},
       {EBADF, 6},          {EIO, 1117},   {EINVAL, 87},  {ENOENT, 2},
+      {ENOMEM, 8},
   };
   for (const auto& [errno_value, code] : expected) {
     EXPECT_EQ(PlatformErrorFromErrno(errno_value, nullptr), code)
@@ -143,9 +145,10 @@ TEST(PosixErrorTest, ListedErrnoValuesMapToPlatformCodes) {
 }
 
 TEST(PosixErrorTest, UnlistedErrnoValuesStayClearOfWordedCodes) {
-  const int listed[] = {
-      ENOENT,      ENOTDIR,      EACCES, EPERM,  EROFS, EISDIR, EMFILE, ENFILE,
-      EWOULDBLOCK, ENAMETOOLONG, ENOSPC, EDQUOT, EPIPE, EBADF,  EIO,    EINVAL};
+  const int listed[] = {ENOENT, ENOTDIR, EACCES, EPERM,       EROFS,
+                        EISDIR, EMFILE,  ENFILE, EWOULDBLOCK, ENAMETOOLONG,
+                        ENOSPC, EDQUOT,  EPIPE,  EBADF,       EIO,
+                        EINVAL, ENOMEM};
   for (int errno_value = 1; errno_value < 134; ++errno_value) {
     if (std::find(std::begin(listed), std::end(listed), errno_value) !=
         std::end(listed)) {
@@ -296,6 +299,37 @@ TEST_F(PosixPlatformTransferTest, ManyBlocksTravelIntactBothWays) {
   EXPECT_TRUE(platform_->CloseHandle(reader));
 }
 
+// A parent may leave many descriptors open; the system then hands out high
+// ones, and every one must work as a low one does.
+TEST_F(PosixPlatformTransferTest, HighDescriptorsWorkAsLowOnesDo) {
+  constexpr int kHighest = 1100;
+  rlimit limit;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlimit saved = limit;
+  if (limit.rlim_cur < kHighest + 16) {
+    if (limit.rlim_max < kHighest + 16) GTEST_SKIP() << "descriptor limit";
+    limit.rlim_cur = kHighest + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+  }
+  std::vector<int> held;
+  for (int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC); fd >= 0;
+       fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) {
+    held.push_back(fd);
+    if (fd >= kHighest) break;
+  }
+  const std::string path = PathOf("high.srt");
+  const std::string data = Pattern(PosixPlatform::kBlockBytes + 300);
+  const Handle writer = platform_->CreateForWriting(path.c_str());
+  EXPECT_GT(writer, kHighest);
+  EXPECT_TRUE(WriteInChunks(writer, data, kStreamChunk));
+  EXPECT_TRUE(platform_->CloseHandle(writer));
+  const Handle reader = platform_->OpenForReading(path.c_str());
+  EXPECT_EQ(ReadInChunks(reader, kStreamChunk), data);
+  EXPECT_TRUE(platform_->CloseHandle(reader));
+  for (const int fd : held) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+}
+
 TEST_F(PosixPlatformTransferTest, HandlesThatAreNotOpenFailWith6) {
   const Handle writer = platform_->CreateForWriting(PathOf("x").c_str());
   ASSERT_NE(writer, kInvalidHandle);
@@ -308,7 +342,7 @@ TEST_F(PosixPlatformTransferTest, HandlesThatAreNotOpenFailWith6) {
   EXPECT_EQ(platform_->GetLastError(), 6u);
   EXPECT_FALSE(platform_->WriteFile(kInvalidHandle, "x", 1, &count));
   EXPECT_EQ(platform_->GetLastError(), 6u);
-  EXPECT_FALSE(platform_->CloseHandle(PosixPlatform::kTrackedHandles));
+  EXPECT_FALSE(platform_->CloseHandle(Handle{1} << 30));
   EXPECT_EQ(platform_->GetLastError(), 6u);
   EXPECT_EQ(platform_->GetFileType(writer), FileType::kUnknown);
 }

@@ -117,6 +117,24 @@ TEST_F(SortRunTest, OutputLinkedToTheInputIsRefused) {
   EXPECT_EQ(platform_.FileContents("train.mlf"), "xxb\r\nxxa\r\n");
 }
 
+// A typed name may hold a zero byte; cut there, it would name another file
+// ("a", found twice, would read as the output over the input).
+TEST_F(SortRunTest, NamesThatCannotBeTakenWholeAreRefusedFirst) {
+  platform_.AddFile("a", "xxa\r\n");
+  platform_.SetStandardInput(std::string("a\0b.mlf\r\n", 9));
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 1);
+  EXPECT_EQ(ReportMessage(), "I/O error 123.");
+  platform_.SetMaxNameBytes(8);
+  platform_.AddFile("b.srt", "kept");
+  platform_.SetArguments({"mlfsort", "b.too-long"});
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 1);
+  EXPECT_EQ(ReportMessage(), "I/O error 206.");
+  EXPECT_EQ(platform_.FileContents("b.srt"), "kept");
+  for (const PlatformCall& call : platform_.calls()) {
+    EXPECT_NE(call.kind, Kind::kCreateForWriting);
+  }
+}
+
 TEST_F(SortRunTest, FailureKeepsOnlyTheWholeBlocksWrittenOut) {
   // 300 bytes of pass-through lines, then the input fails.
   std::string input;

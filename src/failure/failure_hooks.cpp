@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <string>
 
 #include "failure/message_table.h"
 
@@ -11,18 +12,18 @@ namespace {
 
 constexpr std::size_t kIoMessageCount = std::size(kIoMessageTable);
 
-// Loading the messages and making the out-of-memory failure allocate
-// nothing, so start-up cannot run out of memory before the hooks are in
-// place.
 struct HookState {
   bool installed = false;
-  std::array<std::array<char, 256>, kIoMessageCount> io_messages;
-  std::string out_of_memory_text = std::string(64, '\0');
+  std::array<std::array<char, 256>, kIoMessageCount> io_messages{};
+  // Made by Install: nothing may allocate before the process frame is in
+  // place, where running out of memory ends in the runtime error message
+  // rather than in an abort.
+  std::optional<std::string> out_of_memory_text;
   std::optional<EOutOfMemory> out_of_memory;
 };
 
-// Made before main, so its one allocation never meets an exhausted memory.
-HookState hook_state;
+// Initialised at compile time: no code runs for it before main.
+constinit HookState hook_state;
 
 HookState& State() { return hook_state; }
 
@@ -34,11 +35,10 @@ void FailureHooks::Install() {
     LoadMessage(kIoMessageTable[row].message, state.io_messages[row].data(),
                 state.io_messages[row].size());
   }
-  // The text is loaded into room reserved when the state was made.
-  std::string& text = state.out_of_memory_text;
-  text.resize(text.capacity());
-  text.resize(LoadMessage(MessageId::kOutOfMemory, text.data(), text.size()));
-  state.out_of_memory.emplace(text);
+  char text[64];
+  const std::size_t length =
+      LoadMessage(MessageId::kOutOfMemory, text, sizeof text);
+  state.out_of_memory.emplace(state.out_of_memory_text.emplace(text, length));
   state.installed = true;
 }
 
@@ -46,6 +46,7 @@ void FailureHooks::Remove() {
   HookState& state = State();
   state.installed = false;
   state.out_of_memory.reset();
+  state.out_of_memory_text.reset();
 }
 
 bool FailureHooks::Installed() { return State().installed; }

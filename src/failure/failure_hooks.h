@@ -16,8 +16,9 @@ namespace mlfsort {
 class FailureHooks {
  public:
   // Loads the messages of the I/O message table and "Out of memory", makes
-  // the one out-of-memory failure object, then installs the hooks. Allocates
-  // nothing.
+  // the one out-of-memory failure object, then installs the hooks. Throws
+  // std::bad_alloc, installing nothing, when its text cannot be had; the
+  // process frame then ends with the runtime error message.
   static void Install();
 
   // Removes the hooks and releases the out-of-memory failure object.

@@ -7,6 +7,7 @@
 #include "failure/failure_check.h"
 #include "failure/failure_hooks.h"
 #include "failure/failure_report.h"
+#include "failure/memory_reserve.h"
 
 namespace mlfsort {
 namespace {
@@ -62,6 +63,22 @@ void EndWithRuntimeError(Process& process, std::int32_t number,
   process.exit_status = number;
 }
 
+// Ends a process that could not even take its memory reserve: nothing can
+// be raised then, so the out-of-memory failure is reported in place. Never
+// inlined: its return address is the failure address.
+[[gnu::noinline]] void ReportShortMemory(Process& process) {
+  const void* address = __builtin_return_address(0);
+  const EOutOfMemory* out_of_memory = FailureHooks::OutOfMemory();
+  if (out_of_memory == nullptr) {
+    EndWithRuntimeError(process, kRuntimeErrorOutOfMemory, address);
+    return;
+  }
+  // A copy shares the message and allocates nothing.
+  EOutOfMemory failure(*out_of_memory);
+  failure.set_address(address);
+  EndWithFailureReport(process, failure);
+}
+
 }  // namespace
 
 std::span<const Module> SystemModules() { return kSystemModules; }
@@ -70,13 +87,19 @@ int RunProcess(Platform& platform, std::span<const Module> modules,
                RunFunction run) {
   Process process(platform);
   process.console = true;
+  // Before anything of the process asks for memory.
+  const MemoryReserve reserve;
   std::size_t started = 0;
   try {
     for (const Module& module : modules) {
       ++started;
       if (module.start != nullptr) RunStep(module.start, process);
     }
-    RunStep(run, process);
+    if (reserve.held()) {
+      RunStep(run, process);
+    } else {
+      ReportShortMemory(process);
+    }
   } catch (const Exception& failure) {
     if (FailureHooks::Installed()) {
       EndWithFailureReport(process, failure);

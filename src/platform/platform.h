@@ -86,6 +86,7 @@ inline constexpr std::uint32_t kPathNotFound = 3;
 inline constexpr std::uint32_t kTooManyOpenFiles = 4;
 inline constexpr std::uint32_t kAccessDenied = 5;
 inline constexpr std::uint32_t kInvalidHandle = 6;
+inline constexpr std::uint32_t kNotEnoughMemory = 8;
 inline constexpr std::uint32_t kSharingViolation = 32;
 inline constexpr std::uint32_t kInvalidParameter = 87;
 inline constexpr std::uint32_t kBrokenPipe = 109;
@@ -171,6 +172,13 @@ class Platform {
   // symbolic or hard link; false when they do not or when it cannot tell.
   // Opens, creates and changes nothing.
   virtual bool IsSameFile(const char* a, const char* b) = 0;
+
+  // True when `name` exists and designates the file that `handle` is open
+  // on, also through a symbolic or hard link; false when it does not, when
+  // it cannot tell, and when that file is a character device (a terminal or
+  // the null device loses nothing written to it through two handles).
+  // Opens, creates and changes nothing.
+  virtual bool IsFileOfHandle(const char* name, Handle handle) = 0;
 
   // The process's arguments.
   virtual ProcessArguments GetCommandLine() = 0;

@@ -26,6 +26,7 @@ constexpr std::array kErrnoCodes = {
     ErrnoCode{EROFS, platform_error::kAccessDenied},
     ErrnoCode{EISDIR, platform_error::kAccessDenied},
     ErrnoCode{EMFILE, platform_error::kTooManyOpenFiles},
+    ErrnoCode{ENOMEM, platform_error::kNotEnoughMemory},
     ErrnoCode{ENFILE, platform_error::kTooManyOpenFiles},
     // A lock that another open holds (flock with LOCK_NB). EAGAIN is the
     // same value; reads and writes wait instead of failing with it.

@@ -16,7 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <new>
+#include <type_traits>
 
 #include "platform/posix_error.h"
 
@@ -77,9 +79,7 @@ int OpenLocked(const char* name, int access, int lock, struct stat* status) {
       [&] { return ::open(name, access | O_CLOEXEC | O_NOCTTY, 0666); });
   if (descriptor == -1) return -1;
   int failure = 0;
-  if (descriptor >= PosixPlatform::kTrackedHandles) {
-    failure = EMFILE;
-  } else if (::fstat(descriptor, status) == -1) {
+  if (::fstat(descriptor, status) == -1) {
     failure = errno;
   } else if (S_ISDIR(status->st_mode)) {
     // open(O_RDONLY) succeeds on a directory; the original platform refuses.
@@ -94,15 +94,26 @@ int OpenLocked(const char* name, int access, int lock, struct stat* status) {
   return -1;
 }
 
-bool IsTrackedHandle(Handle handle) {
-  return handle >= 0 && handle < PosixPlatform::kTrackedHandles;
+bool IsDescriptor(Handle handle) {
+  return handle >= 0 && handle <= std::numeric_limits<int>::max();
 }
 
 // Allocation failure leaves the block empty and the handle unbatched, which
 // is slower but still correct.
-bool HasBlock(std::unique_ptr<char[]>& block) {
-  if (!block) block.reset(new (std::nothrow) char[PosixPlatform::kBlockBytes]);
+bool HasBlock(char*& block) {
+  if (block == nullptr) {
+    block = static_cast<char*>(std::malloc(PosixPlatform::kBlockBytes));
+  }
   return block != nullptr;
+}
+
+// A request for memory that cannot be met. The new-handler runs first, as
+// it does for operator new, so that it can hand back memory held for
+// raising failures (it may end the request itself); the request is not
+// tried again.
+[[noreturn]] void FailAllocation() {
+  if (const std::new_handler handler = std::get_new_handler()) handler();
+  throw std::bad_alloc();
 }
 
 void CopyFileName(const char* path, CodeLocation* where) {
@@ -132,13 +143,13 @@ class LargePageMemory final : public GrowableMemory {
     const std::size_t new_size = Mapped(new_bytes);
     if (new_size == old_size) return block;
     void* const target = MapAligned(new_size, PROT_NONE);
-    if (target == nullptr) throw std::bad_alloc();
+    if (target == nullptr) FailAllocation();
     // The pages move over the reservation, which the kernel drops.
     void* const moved = ::mremap(block, old_size, new_size,
                                  MREMAP_MAYMOVE | MREMAP_FIXED, target);
     if (moved == MAP_FAILED) {
       ::munmap(target, new_size);
-      throw std::bad_alloc();
+      FailAllocation();
     }
     ::madvise(moved, new_size, MADV_HUGEPAGE);
     return moved;
@@ -172,7 +183,7 @@ class LargePageMemory final : public GrowableMemory {
     if (bytes < kLargePage)
       return GrowableMemory::do_allocate(bytes, alignment);
     void* const block = MapAligned(Mapped(bytes), PROT_READ | PROT_WRITE);
-    if (block == nullptr) throw std::bad_alloc();
+    if (block == nullptr) FailAllocation();
     ::madvise(block, Mapped(bytes), MADV_HUGEPAGE);
     return block;
   }
@@ -192,6 +203,14 @@ class LargePageMemory final : public GrowableMemory {
 PosixPlatform::PosixPlatform(int argc, char** argv)
     : argc_(argc), argv_(argv) {}
 
+PosixPlatform::~PosixPlatform() {
+  for (HandleState& state : held_handles_) ResetState(state);
+  for (std::size_t index = 0; index < more_handle_count_; ++index) {
+    ResetState(more_handles_[index]);
+  }
+  std::free(more_handles_);
+}
+
 std::size_t PosixPlatform::MaxNameBytes() const { return kMaxNameBytes; }
 
 Handle PosixPlatform::OpenForReading(const char* name) {
@@ -201,7 +220,12 @@ Handle PosixPlatform::OpenForReading(const char* name) {
     Fail(errno, name);
     return kInvalidHandle;
   }
-  handles_[descriptor] = HandleState{};
+  HandleState* const state = StateOf(descriptor);
+  if (state == nullptr) {
+    ::close(descriptor);
+    return kInvalidHandle;
+  }
+  ResetState(*state);
   return descriptor;
 }
 
@@ -221,7 +245,12 @@ Handle PosixPlatform::CreateForWriting(const char* name) {
     Fail(failure, name);
     return kInvalidHandle;
   }
-  handles_[descriptor] = HandleState{};
+  HandleState* const state = StateOf(descriptor);
+  if (state == nullptr) {
+    ::close(descriptor);
+    return kInvalidHandle;
+  }
+  ResetState(*state);
   return descriptor;
 }
 
@@ -237,7 +266,7 @@ Handle PosixPlatform::GetStdHandle(StandardHandle which) {
 
 FileType PosixPlatform::GetFileType(Handle handle) {
   struct stat status;
-  if (!IsTrackedHandle(handle)) {
+  if (!IsDescriptor(handle)) {
     Fail(EBADF);
     return FileType::kUnknown;
   }
@@ -292,10 +321,13 @@ bool PosixPlatform::WriteFile(Handle handle, const void* buffer,
 }
 
 bool PosixPlatform::CloseHandle(Handle handle) {
-  if (!IsTrackedHandle(handle)) return Fail(EBADF);
+  if (!IsDescriptor(handle)) return Fail(EBADF);
   const int descriptor = static_cast<int>(handle);
-  const bool flushed = FlushGathered(descriptor, handles_[descriptor]);
-  handles_[descriptor] = HandleState{};
+  bool flushed = true;
+  if (HandleState* const state = FoundState(descriptor)) {
+    flushed = FlushGathered(descriptor, *state);
+    ResetState(*state);
+  }
   // Linux frees the descriptor even when close() fails, so it is never
   // retried; a failed flush is the failure worth reporting.
   if (::close(descriptor) == -1 && flushed) return Fail(errno);
@@ -319,6 +351,16 @@ bool PosixPlatform::IsSameFile(const char* a, const char* b) {
   return ::stat(a, &a_status) == 0 && ::stat(b, &b_status) == 0 &&
          a_status.st_dev == b_status.st_dev &&
          a_status.st_ino == b_status.st_ino;
+}
+
+bool PosixPlatform::IsFileOfHandle(const char* name, Handle handle) {
+  struct stat name_status;
+  struct stat handle_status;
+  return IsDescriptor(handle) && ::stat(name, &name_status) == 0 &&
+         ::fstat(static_cast<int>(handle), &handle_status) == 0 &&
+         !S_ISCHR(handle_status.st_mode) &&
+         name_status.st_dev == handle_status.st_dev &&
+         name_status.st_ino == handle_status.st_ino;
 }
 
 const KeyOrder* PosixPlatform::NativeKeyOrder() { return nullptr; }
@@ -354,35 +396,74 @@ bool PosixPlatform::LocateCode(const void* code, CodeLocation* where) {
 }
 
 void PosixPlatform::ExitProcess(int status) {
-  for (int descriptor = 0; descriptor < kTrackedHandles; ++descriptor) {
-    // The process ends either way; a failure here has nowhere to go.
-    FlushGathered(descriptor, handles_[descriptor]);
+  // The process ends either way; a failure here has nowhere to go.
+  for (int descriptor = 0; descriptor < kHeldHandles; ++descriptor) {
+    FlushGathered(descriptor, held_handles_[descriptor]);
+  }
+  for (std::size_t index = 0; index < more_handle_count_; ++index) {
+    FlushGathered(kHeldHandles + static_cast<int>(index), more_handles_[index]);
   }
   // std::exit rather than _Exit, so that leak checks still run.
   std::exit(status);
 }
 
+PosixPlatform::HandleState* PosixPlatform::FoundState(int descriptor) {
+  if (descriptor < kHeldHandles) return &held_handles_[descriptor];
+  const auto index = static_cast<std::size_t>(descriptor - kHeldHandles);
+  return index < more_handle_count_ ? &more_handles_[index] : nullptr;
+}
+
+PosixPlatform::HandleState* PosixPlatform::StateOf(int descriptor) {
+  static_assert(std::is_trivially_copyable_v<HandleState>,
+                "the table of states grows by realloc");
+  if (HandleState* const found = FoundState(descriptor)) return found;
+  const auto count = static_cast<std::size_t>(descriptor - kHeldHandles) + 1;
+  void* const grown = std::realloc(more_handles_, count * sizeof(HandleState));
+  if (grown == nullptr) {
+    Fail(ENOMEM);
+    return nullptr;
+  }
+  more_handles_ = static_cast<HandleState*>(grown);
+  for (std::size_t index = more_handle_count_; index < count; ++index) {
+    new (&more_handles_[index]) HandleState();
+  }
+  more_handle_count_ = count;
+  return &more_handles_[count - 1];
+}
+
+void PosixPlatform::ResetState(HandleState& state) {
+  std::free(state.read_ahead);
+  std::free(state.gathered);
+  state = HandleState();
+}
+
 PosixPlatform::HandleState* PosixPlatform::ProbedState(Handle handle) {
-  if (!IsTrackedHandle(handle)) {
+  if (!IsDescriptor(handle)) {
     Fail(EBADF);
     return nullptr;
   }
   const int descriptor = static_cast<int>(handle);
-  HandleState& state = handles_[descriptor];
-  if (state.transfer == HandleState::Transfer::kNotProbed) {
-    struct stat status;
-    if (::fstat(descriptor, &status) == -1) {
-      Fail(errno);
-      return nullptr;
-    }
-    // A prompt on a terminal must show at once, so character devices go
-    // straight to the kernel.
-    const bool is_character_device = S_ISCHR(status.st_mode);
-    state.transfer = is_character_device ? HandleState::Transfer::kDirect
-                                         : HandleState::Transfer::kBatched;
-    state.is_terminal = is_character_device && ::isatty(descriptor) == 1;
+  HandleState* const found = FoundState(descriptor);
+  if (found != nullptr &&
+      found->transfer != HandleState::Transfer::kNotProbed) {
+    return found;
   }
-  return &state;
+  // Probed before any state is made, so a descriptor that is not open gets
+  // none.
+  struct stat status;
+  if (::fstat(descriptor, &status) == -1) {
+    Fail(errno);
+    return nullptr;
+  }
+  HandleState* const state = StateOf(descriptor);
+  if (state == nullptr) return nullptr;
+  // A prompt on a terminal must show at once, so character devices go
+  // straight to the kernel.
+  const bool is_character_device = S_ISCHR(status.st_mode);
+  state->transfer = is_character_device ? HandleState::Transfer::kDirect
+                                        : HandleState::Transfer::kBatched;
+  state->is_terminal = is_character_device && ::isatty(descriptor) == 1;
+  return state;
 }
 
 // A terminal delivers LF for Enter where the original console delivers CR
@@ -426,15 +507,14 @@ bool PosixPlatform::ReadFromTerminal(int descriptor, HandleState& state,
 bool PosixPlatform::ReadAhead(int descriptor, HandleState& state, char* buffer,
                               std::uint32_t size, std::uint32_t* bytes_read) {
   if (state.read_ahead_begin == state.read_ahead_end) {
-    const ssize_t got =
-        ReadOnce(descriptor, state.read_ahead.get(), kBlockBytes);
+    const ssize_t got = ReadOnce(descriptor, state.read_ahead, kBlockBytes);
     if (got == -1) return Fail(errno);
     state.read_ahead_begin = 0;
     state.read_ahead_end = static_cast<std::uint32_t>(got);
   }
   const std::uint32_t handed =
       std::min(size, state.read_ahead_end - state.read_ahead_begin);
-  std::memcpy(buffer, state.read_ahead.get() + state.read_ahead_begin, handed);
+  std::memcpy(buffer, state.read_ahead + state.read_ahead_begin, handed);
   state.read_ahead_begin += handed;
   *bytes_read = handed;
   return true;
@@ -445,7 +525,7 @@ bool PosixPlatform::Gather(int descriptor, HandleState& state,
   while (size > 0) {
     const std::uint32_t taken =
         std::min(size, kBlockBytes - state.gathered_bytes);
-    std::memcpy(state.gathered.get() + state.gathered_bytes, bytes, taken);
+    std::memcpy(state.gathered + state.gathered_bytes, bytes, taken);
     state.gathered_bytes += taken;
     bytes += taken;
     size -= taken;
@@ -460,7 +540,7 @@ bool PosixPlatform::Gather(int descriptor, HandleState& state,
 bool PosixPlatform::FlushGathered(int descriptor, HandleState& state) {
   const std::uint32_t count = state.gathered_bytes;
   state.gathered_bytes = 0;
-  return WriteAll(descriptor, state.gathered.get(), count) || Fail(errno);
+  return WriteAll(descriptor, state.gathered, count) || Fail(errno);
 }
 
 bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {

@@ -2,8 +2,8 @@
 // sharing rules of the original platform through flock, errno turned into
 // the platform's codes by PlatformErrorFromErrno.
 //
-// A Handle is a file descriptor. Only descriptors below kTrackedHandles are
-// handles of this platform; every call given another value fails with 6.
+// A Handle is a file descriptor; the platform keeps state for any descriptor
+// the system hands out. A negative value fails every call with 6.
 //
 // Disk files and pipes are batched: reads take up to kBlockBytes from the
 // kernel at once and hand them out in the sizes asked for; writes gather up
@@ -21,7 +21,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "platform/platform.h"
 
@@ -30,18 +29,19 @@ namespace mlfsort {
 class PosixPlatform final : public Platform {
  public:
   static constexpr std::uint32_t kBlockBytes = 64 * 1024;
-  static constexpr int kTrackedHandles = 1024;
 
   // Keeps `argv` (argc entries, program name first) for GetCommandLine; it
   // must outlive the platform. argc 0 gives no arguments.
   PosixPlatform(int argc, char** argv);
+  ~PosixPlatform() override;
+  PosixPlatform(const PosixPlatform&) = delete;
+  PosixPlatform& operator=(const PosixPlatform&) = delete;
 
   // 4095, the longest path the system resolves.
   std::size_t MaxNameBytes() const override;
 
   // open(O_RDONLY) with a shared, non-blocking flock. Fails with 32 when
-  // another open holds the file for writing, with 5 for a directory, and
-  // with 4 when the descriptor would lie beyond kTrackedHandles.
+  // another open holds the file for writing, and with 5 for a directory.
   Handle OpenForReading(const char* name) override;
 
   // open(O_WRONLY | O_CREAT, 0666) with an exclusive, non-blocking flock,
@@ -79,6 +79,9 @@ class PosixPlatform final : public Platform {
   // Same device and inode, by stat (so symbolic links are followed).
   bool IsSameFile(const char* a, const char* b) override;
 
+  // Same device and inode, by stat of `name` and fstat of `handle`.
+  bool IsFileOfHandle(const char* name, Handle handle) override;
+
   // Split arguments: argv as given to the constructor.
   ProcessArguments GetCommandLine() override;
 
@@ -101,24 +104,35 @@ class PosixPlatform final : public Platform {
 
  private:
   // What a descriptor needs beyond the kernel's view of it. Reset when this
-  // platform opens or closes the descriptor.
+  // platform opens or closes the descriptor. Plain data, so that the table
+  // of states can grow by realloc.
   struct HandleState {
     enum class Transfer : std::uint8_t { kNotProbed, kBatched, kDirect };
     Transfer transfer = Transfer::kNotProbed;
     bool is_terminal = false;
     // A terminal LF whose CR has been handed over already.
     bool owes_line_feed = false;
-    // Allocated on first use; when that fails the handle goes unbatched.
-    std::unique_ptr<char[]> read_ahead;
+    // Batching blocks of kBlockBytes, from malloc on first use; when that
+    // fails the handle goes unbatched. Blocks that cannot be had are no
+    // failure, so they must not spend the memory that failures are raised
+    // with, which operator new hands back when it fails.
+    char* read_ahead = nullptr;
     std::uint32_t read_ahead_begin = 0;
     std::uint32_t read_ahead_end = 0;
-    std::unique_ptr<char[]> gathered;
+    char* gathered = nullptr;
     std::uint32_t gathered_bytes = 0;
   };
 
   // The state of `handle`, probed with fstat on first use; nullptr, with the
-  // code left, when `handle` is no open descriptor of this platform.
+  // code left, when `handle` is no open descriptor.
   HandleState* ProbedState(Handle handle);
+  // The state kept for `descriptor`, or nullptr when none has been made.
+  HandleState* FoundState(int descriptor);
+  // The state kept for `descriptor`, made on first use; nullptr, with the
+  // code left, when the table cannot grow to hold it.
+  HandleState* StateOf(int descriptor);
+  // Frees the state's blocks and makes it as new.
+  static void ResetState(HandleState& state);
   bool ReadFromTerminal(int descriptor, HandleState& state, char* buffer,
                         std::uint32_t size, std::uint32_t* bytes_read);
   bool ReadAhead(int descriptor, HandleState& state, char* buffer,
@@ -134,7 +148,14 @@ class PosixPlatform final : public Platform {
   int argc_;
   char** argv_;
   std::uint32_t last_error_ = 0;
-  std::array<HandleState, kTrackedHandles> handles_;
+  // States by descriptor. The low descriptors, the standard handles and the
+  // files of a run among them, are held here and never need memory: a
+  // failure report must still reach standard output when none is left.
+  // Higher ones live in a table grown by realloc, which raises nothing.
+  static constexpr int kHeldHandles = 64;
+  std::array<HandleState, kHeldHandles> held_handles_{};
+  HandleState* more_handles_ = nullptr;  // descriptor kHeldHandles + index
+  std::size_t more_handle_count_ = 0;
 };
 
 }  // namespace mlfsort

@@ -144,6 +144,18 @@ bool WindowsPlatform::IsSameFile(const char* a, const char* b) {
          a_identity.nFileIndexLow == b_identity.nFileIndexLow;
 }
 
+bool WindowsPlatform::IsFileOfHandle(const char* name, Handle handle) {
+  BY_HANDLE_FILE_INFORMATION name_identity;
+  BY_HANDLE_FILE_INFORMATION handle_identity;
+  return ::GetFileType(ToWin32(handle)) == FILE_TYPE_DISK &&
+         ::GetFileInformationByHandle(ToWin32(handle), &handle_identity) &&
+         FileIdentity(name, &name_identity) &&
+         name_identity.dwVolumeSerialNumber ==
+             handle_identity.dwVolumeSerialNumber &&
+         name_identity.nFileIndexHigh == handle_identity.nFileIndexHigh &&
+         name_identity.nFileIndexLow == handle_identity.nFileIndexLow;
+}
+
 ProcessArguments WindowsPlatform::GetCommandLine() {
   ProcessArguments arguments;
   arguments.is_split = false;

@@ -80,6 +80,11 @@ class WindowsPlatform final : public Platform {
   // rights and sharing everything, so no open of either name is disturbed.
   bool IsSameFile(const char* a, const char* b) override;
 
+  // The identity of `name`, found as IsSameFile finds it, against what
+  // GetFileInformationByHandle gives for `handle`. Consoles and devices
+  // answer no identity, so they never match.
+  bool IsFileOfHandle(const char* name, Handle handle) override;
+
   // The single line from GetCommandLineA, split by the tool itself.
   ProcessArguments GetCommandLine() override;
 

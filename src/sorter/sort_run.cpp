@@ -34,16 +34,41 @@ std::string InputName(Process& process) {
   return name;
 }
 
-// Refuses an output name that designates the input file itself, before
-// anything is created or emptied: the input would be destroyed unread. The
-// refusal is the sharing conflict the open of such an input would meet.
-void RefuseOutputOverInput(Platform& platform, const std::string& input_name,
-                           const std::string& output_name) {
-  if (input_name.empty()) return;
-  if (input_name == output_name ||
-      platform.IsSameFile(input_name.c_str(), output_name.c_str())) {
-    SetPendingIoError(
-        static_cast<std::int32_t>(platform_error::kSharingViolation));
+// Whether writing `output_name` would destroy a file the run still needs:
+// the input (emptied before it is read), the file behind standard output
+// (the run's own line ends would land in the sorted copy) or, when standard
+// input is the input, the file behind it. An input that is the file behind
+// standard output is refused too: the shell has emptied it, or the run's
+// line ends would land in it, and an earlier sorted copy would go as well.
+bool MeetsAFileInUse(Process& process, const std::string& input_name,
+                     const std::string& output_name) {
+  Platform& platform = process.platform;
+  const Handle standard_output = process.streams.output.handle();
+  const char* const output = output_name.c_str();
+  if (platform.IsFileOfHandle(output, standard_output)) return true;
+  if (input_name.empty()) {
+    return platform.IsFileOfHandle(output, process.streams.input.handle());
+  }
+  const char* const input = input_name.c_str();
+  return input_name == output_name || platform.IsSameFile(input, output) ||
+         platform.IsFileOfHandle(input, standard_output);
+}
+
+// Refuses, before anything is created or emptied, names that no platform
+// call may see (a zero byte, or longer than the platform takes: cut short,
+// they would designate another file), then a run that would meet a file in
+// use; that refusal is the sharing conflict the open would meet.
+void RefuseConflictingFiles(Process& process, const std::string& input_name,
+                            const std::string& output_name) {
+  std::uint32_t refusal = TextStream::NameRefusal(input_name, process.platform);
+  if (refusal == 0) {
+    refusal = TextStream::NameRefusal(output_name, process.platform);
+  }
+  if (refusal == 0 && MeetsAFileInUse(process, input_name, output_name)) {
+    refusal = platform_error::kSharingViolation;
+  }
+  if (refusal != 0) {
+    SetPendingIoError(static_cast<std::int32_t>(refusal));
     CheckIo();
   }
 }
@@ -82,7 +107,7 @@ void RunSort(Process& process) {
   CheckIo();
 
   const std::string output_name = OutputNameFor(input_name);
-  RefuseOutputOverInput(platform, input_name, output_name);
+  RefuseConflictingFiles(process, input_name, output_name);
   TextStream output(platform);
   output.Name(output_name);
   output.OpenForWriting();

@@ -23,17 +23,23 @@ void TextStream::Name(std::string_view name) {
   name_[0] = '\0';
   // Cutting the name, as a fixed field would, could open or create another
   // file than the one named; such names are refused at open instead.
-  if (name.find('\0') != std::string_view::npos) {
-    name_refusal_ = platform_error::kInvalidName;
-  } else if (name.size() > kNameCapacity ||
-             name.size() > platform_.MaxNameBytes()) {
-    name_refusal_ = platform_error::kFilenameTooLong;
-  } else {
-    name_refusal_ = 0;
+  name_refusal_ = NameRefusal(name, platform_);
+  if (name_refusal_ == 0) {
     std::memcpy(name_, name.data(), name.size());
     name_[name.size()] = '\0';
     name_length_ = name.size();
   }
+}
+
+std::uint32_t TextStream::NameRefusal(std::string_view name,
+                                      const Platform& platform) {
+  if (name.find('\0') != std::string_view::npos) {
+    return platform_error::kInvalidName;
+  }
+  if (name.size() > kNameCapacity || name.size() > platform.MaxNameBytes()) {
+    return platform_error::kFilenameTooLong;
+  }
+  return 0;
 }
 
 void TextStream::OpenForReading() {

@@ -54,6 +54,12 @@ class TextStream {
   // or 123 without opening or creating anything.
   void Name(std::string_view name);
 
+  // Why `name` cannot be opened on `platform` as it stands: 123 for a name
+  // holding a zero byte, 206 for one longer than the platform accepts; 0
+  // when it can be. Such names are refused whole, never cut.
+  static std::uint32_t NameRefusal(std::string_view name,
+                                   const Platform& platform);
+
   // Opens the named file (others may read it, none may write it) or standard
   // input. A stream that is open is closed first; a failure of that close
   // stays pending even when the open succeeds. On failure the stream is

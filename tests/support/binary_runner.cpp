@@ -187,6 +187,12 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
               ::fcntl(stdin_feed.get(), F_GETFL) | O_NONBLOCK);
       break;
     case ChildInput::kFile:
+      if (!options.stdin_path.empty()) {
+        stdin_child = AboveStandardStreams(
+            ::open(options.stdin_path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!stdin_child.valid()) return result;
+        break;
+      }
       stdin_child = MakeScratchFile();
       if (!stdin_child.valid() ||
           !WriteAll(stdin_child.get(), options.stdin_bytes) ||
@@ -208,7 +214,14 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
       if (!MakePipe(&stdout_capture, &stdout_child)) return result;
       break;
     case ChildOutput::kFile:
-      stdout_child = MakeScratchFile();
+      stdout_child = options.stdout_path.empty()
+                         ? MakeScratchFile()
+                         : AboveStandardStreams(::open(
+                               options.stdout_path.c_str(),
+                               O_RDWR | O_CREAT | O_CLOEXEC |
+                                   (options.stdout_append ? O_APPEND : O_TRUNC),
+                               0666));
+      if (!stdout_child.valid()) return result;
       break;
     case ChildOutput::kReaderGone: {
       UniqueFd reader;

@@ -35,6 +35,14 @@ struct RunOptions {
   ChildInput input = ChildInput::kDevNull;
   std::string stdin_bytes;
   ChildOutput output = ChildOutput::kPipe;
+  // With ChildInput::kFile: the existing file at this path instead of a
+  // scratch file holding stdin_bytes.
+  std::string stdin_path;
+  // With ChildOutput::kFile: the file at this path instead of a scratch file,
+  // opened as a shell's `>` opens it (created or emptied), or as `>>` does
+  // (appended to) with stdout_append. stdout_bytes then holds all of it.
+  std::string stdout_path;
+  bool stdout_append = false;
   // The child's RLIMIT_AS in bytes, when set.
   std::optional<std::uint64_t> address_space_limit;
   // The child runs under this user and group id, when set (needs root).

@@ -170,6 +170,14 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
       if (!MakePipe(&stdin_child, &stdin_feed)) return result;
       break;
     case ChildInput::kFile:
+      if (!options.stdin_path.empty()) {
+        stdin_child = UniqueHandle(
+            ::CreateFileA(options.stdin_path.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!stdin_child.valid()) return result;
+        break;
+      }
       stdin_child = MakeScratchFile();
       if (!stdin_child.valid() ||
           !WriteAll(stdin_child.get(), options.stdin_bytes) ||
@@ -192,7 +200,18 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
       if (!MakePipe(&stdout_capture, &stdout_child)) return result;
       break;
     case ChildOutput::kFile:
-      stdout_child = MakeScratchFile();
+      if (options.stdout_path.empty()) {
+        stdout_child = MakeScratchFile();
+        break;
+      }
+      stdout_child = UniqueHandle(::CreateFileA(
+          options.stdout_path.c_str(),
+          GENERIC_READ |
+              (options.stdout_append ? FILE_APPEND_DATA : GENERIC_WRITE),
+          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+          options.stdout_append ? OPEN_ALWAYS : CREATE_ALWAYS,
+          FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!stdout_child.valid()) return result;
       break;
     case ChildOutput::kReaderGone: {
       UniqueHandle reader;

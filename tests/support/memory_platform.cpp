@@ -52,6 +52,12 @@ void MemoryPlatform::SetStandardOutputType(FileType type) {
   standard_output_type_ = type;
 }
 
+void MemoryPlatform::SetStandardFile(StandardHandle which, std::string name) {
+  standard_files_[which == StandardHandle::kInput ? kStandardInput
+                                                  : kStandardOutput] =
+      std::move(name);
+}
+
 void MemoryPlatform::SetMaxReadBytes(std::uint32_t max_read_bytes) {
   max_read_bytes_ = max_read_bytes;
 }
@@ -243,6 +249,15 @@ bool MemoryPlatform::IsSameFile(const char* a, const char* b) {
   };
   const std::string file = resolve(a);
   return files_.count(file) != 0 && file == resolve(b);
+}
+
+bool MemoryPlatform::IsFileOfHandle(const char* name, Handle handle) {
+  const auto standard = standard_files_.find(handle);
+  const auto open = open_files_.find(handle);
+  const std::string file = standard != standard_files_.end() ? standard->second
+                           : open != open_files_.end()       ? open->second.name
+                                                             : std::string();
+  return !file.empty() && IsSameFile(name, file.c_str());
 }
 
 bool MemoryPlatform::LocateCode(const void*, CodeLocation* where) {

@@ -79,6 +79,10 @@ class MemoryPlatform final : public Platform {
   void CloseStandardInput();
   void CloseStandardOutput();
   void SetStandardOutputType(FileType type);
+  // The standard handle is open on the file `name`, as a shell redirection
+  // leaves it, for IsFileOfHandle (only: reads and writes on it still go to
+  // the standard input and output above).
+  void SetStandardFile(StandardHandle which, std::string name);
   // All bytes written to standard output.
   const std::string& StandardOutput() const { return standard_output_; }
   // ReadFile delivers at most this many bytes per call. Default unlimited.
@@ -137,6 +141,8 @@ class MemoryPlatform final : public Platform {
   std::uint32_t GetLastError() override { return last_error_; }
   // The same name, or two names joined by AddLink, when the file exists.
   bool IsSameFile(const char* a, const char* b) override;
+  // The file of a handle from an open, or the one SetStandardFile named.
+  bool IsFileOfHandle(const char* name, Handle handle) override;
   ProcessArguments GetCommandLine() override;
   const KeyOrder* NativeKeyOrder() override { return native_key_order_; }
   GrowableMemory& BulkMemory() override { return OperatorNewMemory(); }
@@ -181,6 +187,7 @@ class MemoryPlatform final : public Platform {
   bool standard_output_open_ = true;
   std::string standard_output_;
   FileType standard_output_type_ = FileType::kPipe;
+  std::map<Handle, std::string> standard_files_;
   std::uint32_t max_read_bytes_ = UINT32_MAX;
 
   std::optional<std::string> command_line_;
