@@ -149,14 +149,15 @@ CommandOptions ParseCommandOptions(const std::vector<std::string>& arguments) {
       // As with --name=VALUE, the next argument is the value whatever it
       // looks like.
       if (!value && index + 1 < arguments.size()) value = arguments[++index];
-      // An empty name would stand for standard output.
+      // An empty value names nothing (as a file name it would stand for
+      // standard output).
       if (!value || value->empty()) {
         return UsageError("option " + quoted_name + " requires an argument");
       }
     }
     if (!option->record(value.value_or(""), &options)) {
-      return UsageError("invalid argument '" + std::string(*value) + "' for " +
-                        quoted_name);
+      return UsageError("invalid argument '" + std::string(value.value_or("")) +
+                        "' for " + quoted_name);
     }
     if (options.action != CommandOptions::Action::kSort) return options;
   }

@@ -63,7 +63,9 @@ void HintAtLfLineEnds(Process& process, const std::string& input_name,
   }
   TextStream& standard_error = process.streams.error;
   standard_error.WriteText("mlfsort: warning: ");
-  standard_error.WriteText(input_name.empty() ? "standard input" : input_name);
+  standard_error.WriteText(input_name.empty()
+                               ? std::string_view("standard input")
+                               : std::string_view(input_name));
   standard_error.WriteText(
       " has no CR line ends and was read as one line; use --lf for LF line "
       "ends.\n");
