@@ -111,8 +111,8 @@ void TextStream::ReadLine(std::string* line) {
   line->clear();
   for (;;) {
     if (state_ != State::kReading || position_ >= fill_level_) {
-      // An end-of-text byte never comes as a byte, so under the CR
-      // convention only a CR stops here.
+      // Under the CR convention the line stop byte (end-of-text) never
+      // comes as a byte, so only a CR stops here.
       const int byte = TakeByte();
       if (byte == kNoByte) return;
       if (byte == '\r' || byte == static_cast<std::uint8_t>(line_stops_)) {
@@ -132,13 +132,12 @@ void TextStream::ReadLine(std::string* line) {
 }
 
 void TextStream::SkipLineEndByBytes() {
-  // Under the LF convention an LF alone is a line end; under the CR
-  // convention the stop byte never comes as a byte.
-  const auto line_stop = static_cast<std::uint8_t>(line_stops_);
   for (;;) {
     const int byte = TakeByte();
-    if (byte == kNoByte || byte == line_stop) return;
+    if (byte == kNoByte) return;
     if (byte == '\r') break;
+    // Under the LF convention an LF alone is a line end.
+    if (byte == '\n' && line_convention_ == LineConvention::kLf) return;
   }
   const int after_cr = TakeByte();
   if (after_cr == '\n' || after_cr == kNoByte) return;
