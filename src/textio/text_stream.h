@@ -57,7 +57,6 @@ class TextStream {
   // Chooses the line convention; kCr until set. Set it before the stream is
   // first opened; naming and opening keep it.
   void SetLineConvention(LineConvention convention);
-  LineConvention line_convention() const { return line_convention_; }
 
   // Makes the stream closed and gives it `name`; the empty name stands for
   // standard input (reading) or standard output (writing). Closes nothing.
