@@ -4,7 +4,7 @@
 // Input: one control byte, then the data. The control byte picks how many
 // bytes each platform read delivers (refills that stop short move line ends
 // and end-of-text bytes across buffer edges) and whether the data is a named
-// file or standard input.
+// file or standard input. Every input is read under both line conventions.
 
 #include <cstddef>
 #include <cstdint>
@@ -42,7 +42,8 @@ int ReadCalls(const MemoryPlatform& platform) {
   return count;
 }
 
-void ReadAllLines(std::uint8_t control, std::string_view data) {
+void ReadAllLines(std::uint8_t control, std::string_view data,
+                  LineConvention convention) {
   SetPendingIoError(0);
   MemoryPlatform platform;
   // 0 leaves reads unlimited (whole 128-byte refills); 1 to 127 cut them.
@@ -56,13 +57,14 @@ void ReadAllLines(std::uint8_t control, std::string_view data) {
   }
 
   TextStream stream(platform);
+  stream.SetLineConvention(convention);
   stream.Name(from_standard_input ? "" : "in.mlf");
   stream.OpenForReading();
   Require(PendingIoError() == 0, "opening the input failed");
 
   // Every line but the last ends in at least one byte, so a stream that
   // yields more lines than there are bytes is not advancing.
-  const std::vector<std::string> expected = ModelSplitLines(data);
+  const std::vector<std::string> expected = ModelSplitLines(data, convention);
   std::vector<std::string> lines;
   std::string line;
   while (!stream.AtEndOfInput()) {
@@ -73,6 +75,12 @@ void ReadAllLines(std::uint8_t control, std::string_view data) {
   }
   Require(PendingIoError() == 0, "reading left an error");
   Require(lines == expected, "the lines differ from a plain split");
+  // Every byte up to the end of the input was taken, and no more.
+  const std::size_t input_bytes = convention == LineConvention::kCr
+                                      ? data.substr(0, data.find('\x1a')).size()
+                                      : data.size();
+  Require(stream.BytesTaken() == input_bytes,
+          "the count of bytes taken is not the input's");
 
   // The end of input is final: more reads give nothing and ask the platform
   // for nothing.
@@ -96,8 +104,9 @@ void ReadAllLines(std::uint8_t control, std::string_view data) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size == 0) return 0;
-  mlfsort::ReadAllLines(
-      data[0],
-      std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
+  const std::string_view bytes(reinterpret_cast<const char*>(data) + 1,
+                               size - 1);
+  mlfsort::ReadAllLines(data[0], bytes, mlfsort::LineConvention::kCr);
+  mlfsort::ReadAllLines(data[0], bytes, mlfsort::LineConvention::kLf);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -34,6 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kBinary[] = MLFSORT_BINARY;
+constexpr char kVersion[] = MLFSORT_VERSION;
 constexpr char kCorpusDir[] = MLFSORT_CORPUS_DIR;
 constexpr char kExamplesDir[] = MLFSORT_EXAMPLES_DIR;
 constexpr char kPrompt[] = "Enter MLF file to sort: ";
@@ -203,6 +206,7 @@ class EndToEndStandardOutput : public EndToEndTest {};
 class EndToEndFailures : public EndToEndTest {};
 class EndToEndScale : public EndToEndTest {};
 class EndToEndRealFiles : public EndToEndTest {};
+class EndToEndOptions : public EndToEndTest {};
 
 TEST_F(EndToEndTypicalFile, HeaderThenUtterancesInKeyOrder) {
   WriteFile("train.mlf", kSmallInput);
@@ -611,6 +615,108 @@ TEST_F(EndToEndRealFiles, BundledExampleSortsLikeTheModel) {
   EXPECT_TRUE(SameBytes(ReadFile("example.srt").value_or("<no example.srt>"),
                         ModelSortedOutput(*input)));
 }
+
+// --help, --version and a wrong option read and create nothing.
+TEST_F(EndToEndOptions, HelpVersionAndWrongOptionsTouchNoFile) {
+  WriteFile("in.mlf", kSmallInput);
+  const RunResult help = Run({"--help", "in.mlf"});
+  ExpectNormalEnd(help);
+  EXPECT_TRUE(help.stdout_bytes.starts_with("Usage: mlfsort [OPTION]..."));
+  const RunResult version = Run({"--version"});
+  ExpectNormalEnd(version);
+  EXPECT_TRUE(version.stdout_bytes.starts_with(std::string("mlfsort ") +
+                                               kVersion + "\n"));
+  const RunResult wrong = Run({"in.mlf", "--sort"});
+  EXPECT_TRUE(wrong.exited && wrong.exit_status == 2) << Describe(wrong);
+  EXPECT_EQ(wrong.stdout_bytes, "");
+  EXPECT_EQ(wrong.stderr_bytes,
+            "mlfsort: unrecognized option '--sort'\n"
+            "Try 'mlfsort --help' for more information.\n");
+  EXPECT_EQ(help.stderr_bytes + version.stderr_bytes, "");
+  EXPECT_FALSE(fs::exists(PathOf("in.srt")));
+}
+
+TEST_F(EndToEndOptions, OutputOptionChoosesTheNameAndKeepsTheRefusal) {
+  WriteFile("in.mlf", kSmallInput);
+  ExpectNormalEnd(Run({"--output", "sorted.txt", "in.mlf"}));
+  EXPECT_EQ(ReadFile("sorted.txt"), kSmallSorted);
+  EXPECT_FALSE(fs::exists(PathOf("in.srt")));
+  ExpectFailureReport(Run({"--output=in.mlf", "in.mlf"}), "\r\n", "EInOutError",
+                      "I/O error 32.");
+  EXPECT_EQ(ReadFile("in.mlf"), kSmallInput);
+}
+
+TEST_F(EndToEndOptions, HintOnlyWhereTheDefaultReadsLfLinesAsOne) {
+  const std::string lf_input = "#!MLF!#\n\"*/b\"\n";
+  WriteFile("lf.mlf", lf_input);
+  WriteFile("crlf.mlf", kSmallInput);
+  const RunResult hinted = Run({"lf.mlf"});
+  ExpectNormalEnd(hinted);
+  EXPECT_EQ(hinted.stdout_bytes, kTwoLineEnds);
+  EXPECT_EQ(hinted.stderr_bytes,
+            "mlfsort: warning: lf.mlf has no CR line ends and was read as one "
+            "line; use --lf for LF line ends.\n");
+  EXPECT_EQ(ReadFile("lf.srt"), lf_input + "\r\n");
+  EXPECT_EQ(Run({"crlf.mlf"}).stderr_bytes, "");
+  EXPECT_EQ(Run({"--lf", "lf.mlf"}).stderr_bytes, "");
+}
+
+// One test per corpus file, so that CTest names each; without the corpus the
+// one test left says so in its name.
+constexpr char kNoCorpus[] = "NoCorpusDirectory_SetMLFSORT_CORPUS_DIR";
+
+std::vector<std::string> CorpusFiles() {
+  std::vector<std::string> files;
+  std::error_code missing;
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(kCorpusDir, missing)) {
+    if (entry.path().extension() == ".mlf") {
+      files.push_back(entry.path().filename().string());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  if (files.empty()) files.push_back(kNoCorpus);
+  return files;
+}
+
+class EndToEndCorpusFile : public EndToEndTest,
+                           public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(EndToEndCorpusFile, SortsLikeTheModelWithLf) {
+  if (GetParam() == kNoCorpus) {
+    GTEST_SKIP() << "no label-file corpus at " << kCorpusDir
+                 << " (CMake cache variable MLFSORT_CORPUS_DIR)";
+  }
+  const std::optional<std::string> input =
+      ReadFileBytes((fs::path(kCorpusDir) / GetParam()).string());
+  ASSERT_TRUE(input);
+#ifdef _WIN32
+  if (std::ranges::any_of(*input, [](char byte) {
+        return byte == '\0' || static_cast<unsigned char>(byte) > 127;
+      })) {
+    GTEST_SKIP() << "the Windows build orders keys by the user's locale, "
+                    "which ignores a zero byte and weighs bytes above 127 "
+                    "its own way";
+  }
+#endif
+  WriteFile("in.mlf", *input);
+  const RunResult result = Run({"--lf", "in.mlf"});
+  ExpectNormalEnd(result);
+  EXPECT_EQ(result.stdout_bytes, "\n\n");
+  EXPECT_EQ(result.stderr_bytes, "");
+  EXPECT_TRUE(SameBytes(ReadFile("in.srt").value_or("<no in.srt>"),
+                        ModelSortedOutput(*input, LineConvention::kLf)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpus, EndToEndCorpusFile, ::testing::ValuesIn(CorpusFiles()),
+    [](const ::testing::TestParamInfo<std::string>& info) {
+      std::string name = fs::path(info.param).stem().string();
+      for (char& byte : name) {
+        if (!std::isalnum(static_cast<unsigned char>(byte))) byte = '_';
+      }
+      return name;
+    });
 
 }  // namespace
 }  // namespace mlfsort

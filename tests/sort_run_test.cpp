@@ -4,6 +4,8 @@
 
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/memory_platform.h"
 #include "textio/pending_io_error.h"
@@ -188,6 +190,67 @@ TEST_F(SortRunTest, EmptyNameReadsTheRestOfStandardInput) {
   platform_.SetStandardInput("\r\n#!MLF!#\r\nxxb\r\nxxa\r\n");
   EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 0);
   EXPECT_EQ(platform_.FileContents("srt"), "#!MLF!#\r\nxxa\r\nxxb\r\n");
+}
+
+// The hint goes to standard error only when the whole input was one line
+// holding an LF, so that it held no CR at all.
+TEST_F(SortRunTest, LfHintOnlyWhenTheInputHeldNoCr) {
+  const std::string hint =
+      "mlfsort: warning: train.mlf has no CR line ends and was read as one "
+      "line; use --lf for LF line ends.\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"#!MLF!#\nxxb\nxxa\n", hint},
+      {"xxb\nxxa", hint},
+      {"xxb\nxxa\x1a\r\n", hint},  // nothing after byte 26 is read
+      {"xxb\nxxa\n\r", ""},        // one line, but ended by a CR
+      {"xxb\r\nxxa\n", ""},
+      {"xxb", ""},
+      {"", ""},
+  };
+  for (const auto& [input, expected] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(input));
+    MemoryPlatform platform;
+    platform.AddFile("train.mlf", input);
+    platform.SetArguments({"mlfsort", "train.mlf"});
+    EXPECT_EQ(RunProcess(platform, SystemModules(), &RunSort), 0);
+    EXPECT_EQ(platform.StandardError(), expected);
+    EXPECT_EQ(platform.StandardOutput(), "\r\n\r\n");
+  }
+}
+
+TEST_F(SortRunTest, LfHintNamesStandardInputAndCannotFailTheRun) {
+  platform_.SetArguments({"mlfsort"});
+  platform_.SetStandardInput("\r\nxxb\nxxa\n");
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 0);
+  EXPECT_EQ(platform_.StandardError().substr(0, 33),
+            "mlfsort: warning: standard input ");
+
+  MemoryPlatform no_error_stream;
+  no_error_stream.CloseStandardError();
+  no_error_stream.AddFile("train.mlf", "xxb\nxxa\n");
+  no_error_stream.SetArguments({"mlfsort", "train.mlf"});
+  EXPECT_EQ(RunProcess(no_error_stream, SystemModules(), &RunSort), 0);
+  EXPECT_EQ(no_error_stream.StandardOutput(), "\r\n\r\n");
+  EXPECT_EQ(no_error_stream.FileContents("train.srt"), "xxb\nxxa\n\r\n");
+}
+
+// Under --lf every line the run writes ends in LF: the output file, the
+// empty lines on standard output and the failure report; the name line at
+// the prompt may end in LF.
+TEST_F(SortRunTest, LfConventionHoldsForEveryLineInAndOut) {
+  platform_.AddFile("in.mlf", "#!MLF!#\nxxb\r\nxxa\x1a\n");
+  platform_.SetArguments({"mlfsort", "--lf"});
+  platform_.SetStandardInput("in.mlf\nrest");
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 0);
+  EXPECT_EQ(platform_.StandardOutput(), "Enter MLF file to sort: \n\n");
+  EXPECT_EQ(platform_.FileContents("in.srt"), "#!MLF!#\nxxa\x1a\nxxb\n");
+  EXPECT_EQ(platform_.StandardError(), "");
+
+  MemoryPlatform missing;
+  missing.SetArguments({"mlfsort", "--lf", "missing.mlf"});
+  EXPECT_EQ(RunProcess(missing, SystemModules(), &RunSort), 1);
+  EXPECT_TRUE(missing.StandardOutput().ends_with(".\nFile not found.\n"))
+      << missing.StandardOutput();
 }
 
 TEST_F(SortRunTest, MoreThan65536LinesKeepTheirOwnPlaces) {

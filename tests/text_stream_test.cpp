@@ -20,9 +20,12 @@ class TextStreamTest : public ::testing::Test {
 
   // Reads `contents` as the sort run does: test for the end, then a line
   // and its line end, until the end of input.
-  std::vector<std::string> LinesOf(const std::string& contents) {
+  std::vector<std::string> LinesOf(
+      const std::string& contents,
+      LineConvention convention = LineConvention::kCr) {
     platform_.AddFile("in.mlf", contents);
     TextStream stream(platform_);
+    stream.SetLineConvention(convention);
     stream.Name("in.mlf");
     stream.OpenForReading();
     std::vector<std::string> lines;
@@ -88,6 +91,32 @@ TEST_F(TextStreamTest, CrLfSplitAcrossRefillsIsOneLineEnd) {
   EXPECT_EQ(LinesOf(first + "\r\nB"), (Lines{first, "B"}));
   platform_.SetMaxReadBytes(1);
   EXPECT_EQ(LinesOf("A\r\nB\r\rC"), (Lines{"A", "B", "", "C"}));
+}
+
+// Under the LF convention a line ends at LF, CR LF or a CR alone, and byte
+// 26 is an ordinary byte.
+TEST_F(TextStreamTest, LfConventionEndsLinesAtLfCrLfOrCr) {
+  const auto lf_lines = [this](const std::string& contents) {
+    return LinesOf(contents, LineConvention::kLf);
+  };
+  EXPECT_EQ(lf_lines("A\nB\r\nC\rD"), (Lines{"A", "B", "C", "D"}));
+  EXPECT_EQ(lf_lines("A\n\nB\n"), (Lines{"A", "", "B"}));
+  EXPECT_EQ(lf_lines("A\n\r\r\nB"), (Lines{"A", "", "", "B"}));
+  EXPECT_EQ(lf_lines("A\x1a"
+                     "B\n\x1a"),
+            (Lines{"A\x1a"
+                   "B",
+                   "\x1a"}));
+  EXPECT_EQ(lf_lines("A\r"), (Lines{"A"}));
+  EXPECT_EQ(lf_lines(""), Lines{});
+  // A CR LF split across refills is one line end: at the edge of the
+  // 128-byte buffer, and at the edge of a 64 KiB block of the platform.
+  for (const std::size_t first : {std::size_t{127}, std::size_t{65535}}) {
+    const std::string line(first, 'a');
+    EXPECT_EQ(lf_lines(line + "\r\nB\n"), (Lines{line, "B"})) << first;
+  }
+  platform_.SetMaxReadBytes(1);
+  EXPECT_EQ(lf_lines("A\r\nB\n\nC"), (Lines{"A", "B", "", "C"}));
 }
 
 TEST_F(TextStreamTest, RefillsAskForWholeBuffersAndStopAtTheEnd) {
@@ -259,6 +288,15 @@ TEST_F(TextOutputTest, LinesEndInCrLf) {
   stream_.Close();
   EXPECT_EQ(platform_.FileContents("out.srt"), "A\r\n\r\nB\r\n");
   EXPECT_EQ(PendingIoError(), 0);
+}
+
+TEST_F(TextOutputTest, LfConventionEndsLinesInLf) {
+  stream_.SetLineConvention(LineConvention::kLf);
+  OpenOutput("out.srt");
+  WriteLine("A");
+  stream_.WriteLineEnd();
+  stream_.Close();
+  EXPECT_EQ(platform_.FileContents("out.srt"), "A\n\n");
 }
 
 TEST_F(TextOutputTest, FileReceivesWholeBlocksThenTheRestAtClose) {

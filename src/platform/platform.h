@@ -68,7 +68,7 @@ inline GrowableMemory& OperatorNewMemory() {
 using Handle = std::intptr_t;
 inline constexpr Handle kInvalidHandle = -1;
 
-enum class StandardHandle { kInput, kOutput };
+enum class StandardHandle { kInput, kOutput, kError };
 
 // What GetFileType tells apart. Only kUnknown and kCharacter change how a
 // text stream behaves; disk files and pipes are treated alike.
@@ -140,8 +140,8 @@ class Platform {
   // Returns kInvalidHandle on failure; GetLastError tells why.
   virtual Handle CreateForWriting(const char* name) = 0;
 
-  // The standard input or output handle. Returns kInvalidHandle, with 6
-  // left for GetLastError, when the process has none.
+  // The standard input, output or error handle. Returns kInvalidHandle, with
+  // 6 left for GetLastError, when the process has none.
   virtual Handle GetStdHandle(StandardHandle which) = 0;
 
   // The kind of file or device behind `handle`; kUnknown when it cannot be

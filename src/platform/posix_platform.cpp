@@ -255,8 +255,9 @@ Handle PosixPlatform::CreateForWriting(const char* name) {
 }
 
 Handle PosixPlatform::GetStdHandle(StandardHandle which) {
-  const int descriptor =
-      which == StandardHandle::kInput ? STDIN_FILENO : STDOUT_FILENO;
+  int descriptor = STDIN_FILENO;
+  if (which == StandardHandle::kOutput) descriptor = STDOUT_FILENO;
+  if (which == StandardHandle::kError) descriptor = STDERR_FILENO;
   if (::fcntl(descriptor, F_GETFD) == -1) {
     Fail(errno);
     return kInvalidHandle;

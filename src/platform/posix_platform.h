@@ -50,7 +50,7 @@ class PosixPlatform final : public Platform {
   // untouched and the call fails with 32.
   Handle CreateForWriting(const char* name) override;
 
-  // Descriptor 0 or 1; fails with 6 when that descriptor is closed.
+  // Descriptor 0, 1 or 2; fails with 6 when that descriptor is closed.
   Handle GetStdHandle(StandardHandle which) override;
 
   // kCharacter for character devices, kPipe for FIFOs and sockets, kDisk for

@@ -72,8 +72,10 @@ Handle WindowsPlatform::CreateForWriting(const char* name) {
 }
 
 Handle WindowsPlatform::GetStdHandle(StandardHandle which) {
-  const HANDLE handle = ::GetStdHandle(
-      which == StandardHandle::kInput ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
+  DWORD standard_handle = STD_INPUT_HANDLE;
+  if (which == StandardHandle::kOutput) standard_handle = STD_OUTPUT_HANDLE;
+  if (which == StandardHandle::kError) standard_handle = STD_ERROR_HANDLE;
+  const HANDLE handle = ::GetStdHandle(standard_handle);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
     return kInvalidHandle;

@@ -4,11 +4,11 @@
 
 #include "failure/failure_check.h"
 #include "platform/platform.h"
+#include "process/options.h"
 #include "sorter/key_order.h"
 #include "sorter/line_store.h"
 #include "sorter/sorted_key_index.h"
 #include "sorter/sorted_line_reader.h"
-#include "textio/command_line.h"
 #include "textio/pending_io_error.h"
 #include "textio/text_stream.h"
 
@@ -19,9 +19,8 @@ constexpr std::string_view kPrompt = "Enter MLF file to sort: ";
 constexpr std::size_t kSortKeyStart = 2;  // the key starts at the third byte
 constexpr std::size_t kSortKeyBytes = 99;
 
-std::string InputName(Process& process) {
-  const ProcessArguments arguments = process.platform.GetCommandLine();
-  if (ArgumentCount(arguments) >= 1) return Argument(arguments, 1);
+std::string InputName(Process& process, const CommandOptions& options) {
+  if (options.input_name) return *options.input_name;
   TextStream& standard_output = process.streams.output;
   TextStream& standard_input = process.streams.input;
   standard_output.WriteText(kPrompt);
@@ -78,6 +77,27 @@ const KeyOrder& KeyOrderOf(Platform& platform) {
   return native != nullptr ? *native : PortableKeyOrder::Instance();
 }
 
+// Under the CR convention an input whose lines end in LF alone is read as
+// one line. When the whole input came as one line holding an LF (so it held
+// no CR), one line on standard error says so. Standard error is no part of
+// the run's result: a failure there is dropped. Allocates nothing.
+void HintAtLfLineEnds(Process& process, const std::string& input_name,
+                      const std::string& line, std::uint64_t bytes_read) {
+  if (bytes_read != line.size() || line.find('\n') == std::string::npos) {
+    return;
+  }
+  TextStream& standard_error = process.streams.error;
+  standard_error.WriteText("mlfsort: warning: ");
+  standard_error.WriteText(input_name.empty()
+                               ? std::string_view("standard input")
+                               : std::string_view(input_name));
+  standard_error.WriteText(
+      " has no CR line ends and was read as one line; use --lf for LF line "
+      "ends.\n");
+  standard_error.EndOfWrite();
+  TakePendingIoError();
+}
+
 }  // namespace
 
 std::string OutputNameFor(std::string_view input_name) {
@@ -99,16 +119,23 @@ bool IsPassThroughLine(std::string_view line) {
 }
 
 void RunSort(Process& process) {
+  const CommandOptions options = ReadCommandOptions(process.platform);
+  if (ActWithoutSorting(process, options)) return;
+  const LineConvention line_convention = options.line_convention;
+  process.streams.SetLineConvention(line_convention);
+
   Platform& platform = process.platform;
   TextStream& standard_output = process.streams.output;
 
-  const std::string input_name = InputName(process);
+  const std::string input_name = InputName(process, options);
   standard_output.WriteLineEnd();
   CheckIo();
 
-  const std::string output_name = OutputNameFor(input_name);
+  const std::string output_name =
+      options.output_name.value_or(OutputNameFor(input_name));
   RefuseConflictingFiles(process, input_name, output_name);
   TextStream output(platform);
+  output.SetLineConvention(line_convention);
   output.Name(output_name);
   output.OpenForWriting();
   CheckIo();
@@ -117,6 +144,7 @@ void RunSort(Process& process) {
   // itself goes on, right after the name line: a second stream on the same
   // handle would lose what the first had already taken into its buffer.
   TextStream input_file(platform);
+  input_file.SetLineConvention(line_convention);
   TextStream& input = input_name.empty() ? process.streams.input : input_file;
   if (!input_name.empty()) {
     input_file.Name(input_name);
@@ -130,6 +158,7 @@ void RunSort(Process& process) {
     LineStore lines(&platform.BulkMemory());
     SortedKeyIndex index(KeyOrderOf(platform), &platform.BulkMemory());
     std::string line;
+    const std::uint64_t taken_before_lines = input.BytesTaken();
     for (;;) {
       const bool at_end = input.AtEndOfInput();
       CheckIo();
@@ -146,6 +175,11 @@ void RunSort(Process& process) {
       const std::string_view stored = lines.Append(line);
       index.Insert(SortKeyOf(stored),
                    static_cast<std::uint32_t>(lines.Count() - 1));
+    }
+    // With no CR the whole input is one line, so the last line read tells.
+    if (line_convention == LineConvention::kCr) {
+      HintAtLfLineEnds(process, input_name, line,
+                       input.BytesTaken() - taken_before_lines);
     }
 
     SortedLineReader sorted(index, lines, kSortKeyStart, kSortKeyBytes);

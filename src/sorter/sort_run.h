@@ -1,14 +1,16 @@
 // The sort run: mlfsort's one job, from the input name to the sorted output
 // file.
 //
-// The input name is the first argument, or a line typed after the prompt
-// "Enter MLF file to sort: ". The output name is the input name up to and
-// including its first ".", then "srt" (train.mlf gives train.srt, labels
-// gives srt). Empty lines and lines beginning with "#" go to the output at
-// once, in input order; every other line is held, and at the end of input
-// one line per sort key (bytes 3 to 101 of the line) is written in key
-// order: of lines with equal keys, the last one read. Every failure ends
-// the run through the failure check.
+// The input name is the first plain argument, or a line typed after the
+// prompt "Enter MLF file to sort: ". The output name is the one --output
+// gives, or else the input name up to and including its first ".", then
+// "srt" (train.mlf gives train.srt, labels gives srt). Empty lines and lines
+// beginning with "#" go to the output at once, in input order; every other
+// line is held, and at the end of input one line per sort key (bytes 3 to
+// 101 of the line) is written in key order: of lines with equal keys, the
+// last one read. Lines are read and written under the line convention of
+// --lf. Every failure ends the run through the failure check; --help,
+// --version and a wrong option end it before anything is read or created.
 
 #ifndef MLFSORT_SORTER_SORT_RUN_H_
 #define MLFSORT_SORTER_SORT_RUN_H_

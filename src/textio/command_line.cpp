@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace mlfsort {
 namespace {
@@ -83,6 +85,23 @@ std::string Argument(const ProcessArguments& arguments, std::int32_t n) {
     argument = CutArgument(arguments.command_line, &position);
   }
   return argument;
+}
+
+std::vector<std::string> ArgumentsAfterName(const ProcessArguments& arguments) {
+  std::vector<std::string> after_name;
+  if (arguments.is_split) {
+    for (std::string_view argument : SplitArgumentsAfterName(arguments)) {
+      after_name.emplace_back(argument);
+    }
+    return after_name;
+  }
+  std::size_t position = 0;
+  if (CutArgument(arguments.command_line, &position).empty()) return {};
+  for (;;) {
+    std::string argument = CutArgument(arguments.command_line, &position);
+    if (argument.empty()) return after_name;
+    after_name.push_back(std::move(argument));
+  }
 }
 
 }  // namespace mlfsort

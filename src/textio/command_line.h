@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -53,6 +54,12 @@ std::int32_t ArgumentCount(const ProcessArguments& arguments);
 // n is below 1). Pre-split arguments are taken whole, byte for byte, and
 // empty ones are skipped; only a single command line is cut at 4096 bytes.
 std::string Argument(const ProcessArguments& arguments, std::int32_t n);
+
+// Every argument after the program's name, in order. Pre-split arguments
+// are taken whole, empty ones included; a single command line is cut up to
+// the first argument that comes out empty (its end). The non-empty ones are
+// those that ArgumentCount counts and Argument returns.
+std::vector<std::string> ArgumentsAfterName(const ProcessArguments& arguments);
 
 }  // namespace mlfsort
 

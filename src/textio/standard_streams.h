@@ -1,5 +1,5 @@
-// The standard input stream and the standard output stream: the two
-// process-wide text streams on the standard handles.
+// The standard input, output and error streams: the process-wide text
+// streams on the standard handles.
 
 #ifndef MLFSORT_TEXTIO_STANDARD_STREAMS_H_
 #define MLFSORT_TEXTIO_STANDARD_STREAMS_H_
@@ -12,24 +12,38 @@ namespace mlfsort {
 struct StandardStreams {
   explicit StandardStreams(Platform& platform)
       : input(platform, TextStream::Role::kStandardInput),
-        output(platform, TextStream::Role::kStandardOutput) {}
+        output(platform, TextStream::Role::kStandardOutput),
+        error(platform, TextStream::Role::kStandardError) {}
 
-  // Names both with the empty name and leaves them closed; each opens itself
-  // on first use.
+  // Names all three with the empty name and leaves them closed; each opens
+  // itself on first use.
   void Name() {
     input.Name("");
     output.Name("");
+    error.Name("");
   }
 
-  // Closes standard input (nothing visible), then standard output, which
-  // writes out everything it still buffers and keeps its handle open.
+  // Gives standard input and standard output the run's line convention:
+  // the name line, the empty lines and the failure report follow it.
+  void SetLineConvention(LineConvention convention) {
+    input.SetLineConvention(convention);
+    output.SetLineConvention(convention);
+  }
+
+  // Closes standard input (nothing visible), then standard error and
+  // standard output, which write out everything they still buffer and keep
+  // their handles open. Standard output goes last: it carries the failure
+  // report.
   void Close() {
     input.Close();
+    error.Close();
     output.Close();
   }
 
   TextStream input;
   TextStream output;
+  // Only for messages about the run; never used in a run that needs none.
+  TextStream error;
 };
 
 }  // namespace mlfsort

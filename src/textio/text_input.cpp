@@ -10,18 +10,18 @@
 namespace mlfsort {
 namespace {
 
-// The offset of the first CR or end-of-text byte among the eight bytes of
-// `chunk` (in memory order), or 8 when there is none. Tests all eight at
-// once: a byte equal to the one sought turns into 0, and subtracting 1 from
-// every byte sets the high bit of the lowest such byte first.
-unsigned FirstLineStop(std::uint64_t chunk) {
+// The offset of the first CR or line stop byte among the eight bytes of
+// `chunk` (in memory order), or 8 when there is none; `line_stops` holds
+// eight copies of the stop byte. Tests all eight at once: a byte equal to
+// the one sought turns into 0, and subtracting 1 from every byte sets the
+// high bit of the lowest such byte first.
+unsigned FirstLineStop(std::uint64_t chunk, std::uint64_t line_stops) {
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   constexpr std::uint64_t kHighBits = 0x8080808080808080u;
   const std::uint64_t cr = chunk ^ (kOnes * '\r');
-  const std::uint64_t end_of_text = chunk ^ (kOnes * 26u);
+  const std::uint64_t stop = chunk ^ line_stops;
   const std::uint64_t found =
-      (((cr - kOnes) & ~cr) | ((end_of_text - kOnes) & ~end_of_text)) &
-      kHighBits;
+      (((cr - kOnes) & ~cr) | ((stop - kOnes) & ~stop)) & kHighBits;
   return found == 0 ? 8 : static_cast<unsigned>(std::countr_zero(found)) / 8;
 }
 
@@ -30,6 +30,7 @@ unsigned FirstLineStop(std::uint64_t chunk) {
 std::uint32_t TextStream::FindLineStop(std::uint32_t from) const {
   // Eight bytes at a time while they lie in the buffer; bytes past the fill
   // level are stale, so a stop found there counts as the fill level.
+  const std::uint64_t line_stops = line_stops_;
   std::uint32_t at = from;
   while (at < fill_level_ && at + sizeof(std::uint64_t) <= kBufferCapacity) {
     std::uint64_t chunk;
@@ -37,17 +38,19 @@ std::uint32_t TextStream::FindLineStop(std::uint32_t from) const {
     if constexpr (std::endian::native == std::endian::big) {
       chunk = __builtin_bswap64(chunk);
     }
-    const unsigned offset = FirstLineStop(chunk);
+    const unsigned offset = FirstLineStop(chunk, line_stops);
     at += offset;
     if (offset < sizeof chunk) return at < fill_level_ ? at : fill_level_;
   }
-  while (at < fill_level_ && buffer_[at] != '\r' && buffer_[at] != kEndOfText) {
+  const auto line_stop = static_cast<std::uint8_t>(line_stops);
+  while (at < fill_level_ && buffer_[at] != '\r' && buffer_[at] != line_stop) {
     ++at;
   }
   return at < fill_level_ ? at : fill_level_;
 }
 
 bool TextStream::Refill() {
+  taken_before_buffer_ += position_;
   position_ = 0;
   fill_level_ = 0;
   std::uint32_t bytes_read = 0;
@@ -63,36 +66,43 @@ bool TextStream::Refill() {
   return true;
 }
 
-std::uint8_t TextStream::TakeByte() {
+int TextStream::TakeByte() {
   if (state_ != State::kReading) {
     if (role_ == Role::kStandardInput) OpenForReading();
     if (state_ != State::kReading) {
       SetPendingIoError(104);
-      return kEndOfText;
+      return kNoByte;
     }
   }
   for (;;) {
     if (position_ < fill_level_) {
       const std::uint8_t byte = buffer_[position_];
       // The position never passes an end-of-text byte, so every later read
-      // meets it again.
-      if (byte != kEndOfText) ++position_;
+      // meets it again. Under the LF convention byte 26 is data.
+      if (byte == kEndOfText && line_convention_ == LineConvention::kCr) {
+        return kNoByte;
+      }
+      ++position_;
       return byte;
     }
+    if (data_ended_) return kNoByte;
     // A failed refill stores nothing: the next read asks the platform again.
-    if (!Refill()) return kEndOfText;
+    if (!Refill()) return kNoByte;
     if (fill_level_ == 0) {
-      // End of the data is final: store an end-of-text byte so the platform
-      // is not asked again.
-      buffer_[0] = kEndOfText;
-      fill_level_ = 1;
-      return kEndOfText;
+      // End of the data is final. Under the CR convention an end-of-text
+      // byte stored after the data lets AtEndOfInput see it in the buffer.
+      data_ended_ = true;
+      if (line_convention_ == LineConvention::kCr) {
+        buffer_[0] = kEndOfText;
+        fill_level_ = 1;
+      }
+      return kNoByte;
     }
   }
 }
 
 bool TextStream::AtEndOfInputPastBuffer() {
-  if (TakeByte() == kEndOfText) return true;
+  if (TakeByte() == kNoByte) return true;
   PutBack();
   return false;
 }
@@ -101,9 +111,11 @@ void TextStream::ReadLine(std::string* line) {
   line->clear();
   for (;;) {
     if (state_ != State::kReading || position_ >= fill_level_) {
-      const std::uint8_t byte = TakeByte();
-      if (byte == kEndOfText) return;
-      if (byte == '\r') {
+      // Under the CR convention the line stop byte (end-of-text) never
+      // comes as a byte, so only a CR stops here.
+      const int byte = TakeByte();
+      if (byte == kNoByte) return;
+      if (byte == '\r' || byte == static_cast<std::uint8_t>(line_stops_)) {
         PutBack();
         return;
       }
@@ -121,12 +133,14 @@ void TextStream::ReadLine(std::string* line) {
 
 void TextStream::SkipLineEndByBytes() {
   for (;;) {
-    const std::uint8_t byte = TakeByte();
-    if (byte == kEndOfText) return;
+    const int byte = TakeByte();
+    if (byte == kNoByte) return;
     if (byte == '\r') break;
+    // Under the LF convention an LF alone is a line end.
+    if (byte == '\n' && line_convention_ == LineConvention::kLf) return;
   }
-  const std::uint8_t after_cr = TakeByte();
-  if (after_cr == '\n' || after_cr == kEndOfText) return;
+  const int after_cr = TakeByte();
+  if (after_cr == '\n' || after_cr == kNoByte) return;
   PutBack();
 }
 

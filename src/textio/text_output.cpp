@@ -24,7 +24,9 @@ bool TextStream::WriteOut() {
 
 void TextStream::WriteText(std::string_view text) {
   if (state_ != State::kWriting) {
-    if (role_ == Role::kStandardOutput) OpenForWriting();
+    if (role_ == Role::kStandardOutput || role_ == Role::kStandardError) {
+      OpenForWriting();
+    }
     if (state_ != State::kWriting) {
       SetPendingIoError(105);
       return;
@@ -46,7 +48,7 @@ void TextStream::WriteZeroTerminated(const char* text) {
 }
 
 void TextStream::WriteLineEnd() {
-  WriteText("\r\n");
+  WriteText(line_end_);
   EndOfWrite();
 }
 

@@ -12,11 +12,25 @@ namespace mlfsort {
 TextStream::TextStream(Platform& platform, Role role)
     : platform_(platform), role_(role) {}
 
+void TextStream::SetLineConvention(LineConvention convention) {
+  constexpr std::uint64_t kEightCopies = 0x0101010101010101u;
+  line_convention_ = convention;
+  if (convention == LineConvention::kLf) {
+    line_stops_ = kEightCopies * '\n';
+    line_end_ = "\n";
+  } else {
+    line_stops_ = kEightCopies * kEndOfText;
+    line_end_ = "\r\n";
+  }
+}
+
 void TextStream::Name(std::string_view name) {
   state_ = State::kClosed;
   handle_ = 0;
   position_ = 0;
   fill_level_ = 0;
+  taken_before_buffer_ = 0;
+  data_ended_ = false;
   flush_at_end_of_write_ = false;
   close_handle_ = false;
   name_length_ = 0;
@@ -59,7 +73,9 @@ void TextStream::OpenForReading() {
 void TextStream::OpenForWriting() {
   if (!BeginOpen(State::kWriting)) return;
   if (name_length_ == 0) {
-    handle_ = platform_.GetStdHandle(StandardHandle::kOutput);
+    handle_ = platform_.GetStdHandle(role_ == Role::kStandardError
+                                         ? StandardHandle::kError
+                                         : StandardHandle::kOutput);
   } else {
     handle_ = platform_.CreateForWriting(name_);
     close_handle_ = true;
@@ -93,6 +109,8 @@ bool TextStream::BeginOpen(State new_state) {
   state_ = new_state;
   position_ = 0;
   fill_level_ = 0;
+  taken_before_buffer_ = 0;
+  data_ended_ = false;
   flush_at_end_of_write_ = false;
   close_handle_ = false;
   if (name_refusal_ != 0) {
@@ -113,7 +131,9 @@ void TextStream::Close() {
       return;
     case State::kClosed:
     case State::kUnnamed:
-      if (role_ != Role::kStandardInput) SetPendingIoError(103);
+      if (role_ == Role::kFile || role_ == Role::kStandardOutput) {
+        SetPendingIoError(103);
+      }
       return;
   }
 }

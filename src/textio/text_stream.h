@@ -15,9 +15,11 @@
 //        kind the platform cannot tell
 // Every other code is the platform's, passed through unchanged.
 //
-// Lines end at CR or CR LF; an LF alone is an ordinary byte of the line; the
-// end-of-text byte 26 ends the input wherever it stands. Written lines end
-// in CR LF.
+// Lines follow the stream's line convention. Under the CR convention, the
+// default, lines end at CR or CR LF; an LF alone is an ordinary byte of the
+// line; the end-of-text byte 26 ends the input wherever it stands; written
+// lines end in CR LF. Under the LF convention lines end at LF, at CR LF or at
+// a CR alone; byte 26 is an ordinary byte; written lines end in LF.
 
 #ifndef MLFSORT_TEXTIO_TEXT_STREAM_H_
 #define MLFSORT_TEXTIO_TEXT_STREAM_H_
@@ -31,11 +33,16 @@
 
 namespace mlfsort {
 
+// How a text stream ends its lines, reading and writing (see above).
+enum class LineConvention { kCr, kLf };
+
 class TextStream {
  public:
-  // The two process-wide streams behave apart from file streams: they open
-  // themselves on first use and their close keeps the handle open.
-  enum class Role { kFile, kStandardInput, kStandardOutput };
+  // The process-wide streams behave apart from file streams: they open
+  // themselves on first use and their close keeps the handle open. Closing
+  // the standard input or standard error stream while it is closed leaves
+  // nothing.
+  enum class Role { kFile, kStandardInput, kStandardOutput, kStandardError };
   enum class State { kUnnamed, kClosed, kReading, kWriting };
 
   static constexpr std::uint32_t kBufferCapacity = 128;
@@ -46,6 +53,10 @@ class TextStream {
   explicit TextStream(Platform& platform, Role role = Role::kFile);
   TextStream(const TextStream&) = delete;
   TextStream& operator=(const TextStream&) = delete;
+
+  // Chooses the line convention; kCr until set. Set it before the stream is
+  // first opened; naming and opening keep it.
+  void SetLineConvention(LineConvention convention);
 
   // Makes the stream closed and gives it `name`; the empty name stands for
   // standard input (reading) or standard output (writing). Closes nothing.
@@ -72,12 +83,15 @@ class TextStream {
   // of 128 bytes and at close.
   void OpenForWriting();
 
-  // True when the next byte is the end-of-text byte, the data is exhausted,
-  // or the stream cannot be read. Consumes nothing, but may refill (and on a
-  // console wait for input).
+  // True when the next byte is the end-of-text byte (CR convention), the
+  // data is exhausted, or the stream cannot be read. Consumes nothing, but
+  // may refill (and on a console wait for input).
   bool AtEndOfInput() {
-    if (state_ == State::kReading && position_ < fill_level_) {
-      return buffer_[position_] == kEndOfText;
+    // Any byte in the buffer but the end-of-text byte is input under either
+    // convention.
+    if (state_ == State::kReading && position_ < fill_level_ &&
+        buffer_[position_] != kEndOfText) {
+      return false;
     }
     return AtEndOfInputPastBuffer();
   }
@@ -85,9 +99,10 @@ class TextStream {
   // Replaces `line` with the bytes of the current line, without its end.
   void ReadLine(std::string* line);
 
-  // Consumes the rest of the current line and its line end (CR, or CR LF).
+  // Consumes the rest of the current line and its line end.
   void SkipLineEnd() {
-    // Most lines end in CR LF with both in the buffer.
+    // Most lines end in CR LF with both in the buffer; that is one line end
+    // under either convention.
     if (state_ == State::kReading && position_ + 1 < fill_level_ &&
         buffer_[position_] == '\r' && buffer_[position_ + 1] == '\n') {
       position_ += 2;
@@ -103,7 +118,8 @@ class TextStream {
   // Appends the bytes before the first zero byte of `text`.
   void WriteZeroTerminated(const char* text);
 
-  // Appends CR LF, then ends the write statement.
+  // Appends the line end (CR LF, or LF under the LF convention), then ends
+  // the write statement.
   void WriteLineEnd();
 
   // Ends a write statement: on a character device the buffered bytes go to
@@ -115,6 +131,10 @@ class TextStream {
   // streams stay open after close.
   void Close();
 
+  // The bytes taken from the stream since it was opened: those of the lines
+  // and line ends read, and of bytes skipped.
+  std::uint64_t BytesTaken() const { return taken_before_buffer_ + position_; }
+
   State state() const { return state_; }
   Handle handle() const { return handle_; }
 
@@ -125,21 +145,35 @@ class TextStream {
   // above, as the sort run calls both for every line.
   bool AtEndOfInputPastBuffer();
   void SkipLineEndByBytes();
-  // The position of the first CR or end-of-text byte at or after `from` in
+  // The position of the first CR or line stop byte at or after `from` in
   // the buffer, or the fill level when there is none.
   std::uint32_t FindLineStop(std::uint32_t from) const;
   bool WriteOut();
-  std::uint8_t TakeByte();
+  // The next byte, refilling as needed, or kNoByte at the end of the input
+  // (an end-of-text byte stays unread) and when the stream cannot be read.
+  static constexpr int kNoByte = -1;
+  int TakeByte();
   void PutBack() { --position_; }
   void RunCloseBehaviour();
   void LeavePlatformError();
 
   Platform& platform_;
   const Role role_;
+  // What the line convention fixes for the paths taken on every line: eight
+  // copies of the byte other than CR at which a line read stops and which it
+  // leaves unread (the end-of-text byte, or LF), and the line end written.
+  LineConvention line_convention_ = LineConvention::kCr;
+  std::uint64_t line_stops_ = 0x0101010101010101u * kEndOfText;
+  std::string_view line_end_ = "\r\n";
   State state_ = State::kUnnamed;
   Handle handle_ = 0;
   std::uint32_t position_ = 0;
   std::uint32_t fill_level_ = 0;
+  // The bytes of the buffers taken before the present one.
+  std::uint64_t taken_before_buffer_ = 0;
+  // The data has ended: the platform is not asked again. Under the CR
+  // convention an end-of-text byte is also stored after the data.
+  bool data_ended_ = false;
   bool flush_at_end_of_write_ = false;
   bool close_handle_ = false;
   // 0 for a name the platform can open, else the code opening it leaves.

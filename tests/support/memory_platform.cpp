@@ -48,6 +48,8 @@ void MemoryPlatform::CloseStandardInput() { standard_input_.reset(); }
 
 void MemoryPlatform::CloseStandardOutput() { standard_output_open_ = false; }
 
+void MemoryPlatform::CloseStandardError() { standard_error_open_ = false; }
+
 void MemoryPlatform::SetStandardOutputType(FileType type) {
   standard_output_type_ = type;
 }
@@ -135,12 +137,17 @@ Handle MemoryPlatform::CreateForWriting(const char* name) {
 }
 
 Handle MemoryPlatform::GetStdHandle(StandardHandle which) {
-  const bool input = which == StandardHandle::kInput;
   std::optional<std::uint32_t> error = Count(PlatformCall::kGetStdHandle);
-  const bool present =
-      input ? standard_input_.has_value() : standard_output_open_;
+  bool present = standard_input_.has_value();
+  Handle handle = kStandardInput;
+  if (which == StandardHandle::kOutput) {
+    present = standard_output_open_;
+    handle = kStandardOutput;
+  } else if (which == StandardHandle::kError) {
+    present = standard_error_open_;
+    handle = kStandardError;
+  }
   if (!error && !present) error = platform_error::kInvalidHandle;
-  const Handle handle = input ? kStandardInput : kStandardOutput;
   return Record(PlatformCall::kGetStdHandle, handle, 0, error, "")
              ? handle
              : kInvalidHandle;
@@ -153,6 +160,8 @@ FileType MemoryPlatform::GetFileType(Handle handle) {
     type = standard_input_type_;
   } else if (handle == kStandardOutput && standard_output_open_) {
     type = standard_output_type_;
+  } else if (handle == kStandardError && standard_error_open_) {
+    type = FileType::kPipe;
   } else if (open_files_.contains(handle)) {
     type = FileType::kDisk;
   } else if (!error) {
@@ -203,6 +212,8 @@ bool MemoryPlatform::WriteFile(Handle handle, const void* buffer,
   const auto open = open_files_.find(handle);
   if (handle == kStandardOutput && standard_output_open_) {
     target = &standard_output_;
+  } else if (handle == kStandardError && standard_error_open_) {
+    target = &standard_error_;
   } else if (open != open_files_.end() && open->second.writing) {
     target = &files_[open->second.name];
   } else if (!error) {

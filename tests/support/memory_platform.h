@@ -54,6 +54,7 @@ class MemoryPlatform final : public Platform {
  public:
   static constexpr Handle kStandardInput = 10;
   static constexpr Handle kStandardOutput = 11;
+  static constexpr Handle kStandardError = 12;
 
   // --- Files. A name whose directory part (before its last '/') is not
   // empty needs that directory added with AddDirectory to be opened.
@@ -70,14 +71,16 @@ class MemoryPlatform final : public Platform {
   // Longer names fail to open with kFilenameTooLong. Default 4095.
   void SetMaxNameBytes(std::size_t max_name_bytes);
 
-  // --- Standard input and output. Standard input starts empty, of type
-  // kPipe; standard output of type kPipe. All reads through the standard
-  // input handle share one position, whichever stream makes them.
+  // --- Standard input, output and error. Standard input starts empty, of
+  // type kPipe; standard output and standard error of type kPipe. All reads
+  // through the standard input handle share one position, whichever stream
+  // makes them.
   void SetStandardInput(std::string contents, FileType type = FileType::kPipe);
   // The process has no standard input (output) from now on: GetStdHandle,
   // and every call on the standard handle, fails with code 6.
   void CloseStandardInput();
   void CloseStandardOutput();
+  void CloseStandardError();
   void SetStandardOutputType(FileType type);
   // The standard handle is open on the file `name`, as a shell redirection
   // leaves it, for IsFileOfHandle (only: reads and writes on it still go to
@@ -85,6 +88,8 @@ class MemoryPlatform final : public Platform {
   void SetStandardFile(StandardHandle which, std::string name);
   // All bytes written to standard output.
   const std::string& StandardOutput() const { return standard_output_; }
+  // All bytes written to standard error.
+  const std::string& StandardError() const { return standard_error_; }
   // ReadFile delivers at most this many bytes per call. Default unlimited.
   void SetMaxReadBytes(std::uint32_t max_read_bytes);
 
@@ -188,6 +193,8 @@ class MemoryPlatform final : public Platform {
   std::string standard_output_;
   FileType standard_output_type_ = FileType::kPipe;
   std::map<Handle, std::string> standard_files_;
+  bool standard_error_open_ = true;
+  std::string standard_error_;
   std::uint32_t max_read_bytes_ = UINT32_MAX;
 
   std::optional<std::string> command_line_;

@@ -99,19 +99,26 @@ int CompareSecondLevel(const std::vector<std::pair<std::size_t, int>>& a,
 
 }  // namespace
 
-std::vector<std::string> ModelSplitLines(std::string_view input) {
-  input = input.substr(0, input.find(kEndOfText));
+std::vector<std::string> ModelSplitLines(std::string_view input,
+                                         LineConvention convention) {
+  const bool lf = convention == LineConvention::kLf;
+  if (!lf) input = input.substr(0, input.find(kEndOfText));
+  const std::string_view line_ends =
+      lf ? std::string_view("\r\n") : std::string_view("\r");
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < input.size()) {
-    const std::size_t end = input.find(kCarriageReturn, start);
+    const std::size_t end = input.find_first_of(line_ends, start);
     if (end == std::string_view::npos) {
       lines.emplace_back(input.substr(start));
       break;
     }
     lines.emplace_back(input.substr(start, end - start));
     start = end + 1;
-    if (start < input.size() && input[start] == kLineFeed) ++start;
+    if (input[end] == kCarriageReturn && start < input.size() &&
+        input[start] == kLineFeed) {
+      ++start;
+    }
   }
   return lines;
 }
@@ -133,17 +140,20 @@ int ModelCompareKeys(std::string_view a, std::string_view b) {
   return CompareSecondLevel(levels_a.second, levels_b.second);
 }
 
-std::string ModelSortedOutput(std::string_view input) {
+std::string ModelSortedOutput(std::string_view input,
+                              LineConvention convention) {
   struct Held {
     std::string key;
     std::string line;
   };
+  const char* const line_end =
+      convention == LineConvention::kLf ? "\n" : "\r\n";
   std::string output;
   std::vector<Held> held;
-  for (std::string& line : ModelSplitLines(input)) {
+  for (std::string& line : ModelSplitLines(input, convention)) {
     if (ModelIsPassThrough(line)) {
       output += line;
-      output += "\r\n";
+      output += line_end;
     } else {
       held.push_back({ModelSortKey(line), std::move(line)});
     }
@@ -159,7 +169,7 @@ std::string ModelSortedOutput(std::string_view input) {
         ModelCompareKeys(held[i].key, held[i + 1].key) != 0;
     if (last_of_its_key) {
       output += held[i].line;
-      output += "\r\n";
+      output += line_end;
     }
   }
   return output;

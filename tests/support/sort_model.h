@@ -1,8 +1,9 @@
 // A plain reference model of what mlfsort writes, for tests and fuzz targets.
 //
-// It shares no code with the tool: lines are split, classified and ordered
-// here the slow, obvious way, so that a test can compare the tool's output
-// file byte for byte with ModelSortedOutput(input) for any input.
+// It shares no code with the tool (only the name of the line convention):
+// lines are split, classified and ordered here the slow, obvious way, so
+// that a test can compare the tool's output file byte for byte with
+// ModelSortedOutput(input) for any input.
 
 #ifndef MLFSORT_TESTS_SUPPORT_SORT_MODEL_H_
 #define MLFSORT_TESTS_SUPPORT_SORT_MODEL_H_
@@ -11,13 +12,18 @@
 #include <string_view>
 #include <vector>
 
+#include "textio/text_stream.h"
+
 namespace mlfsort {
 
-// The lines of `input` without their line ends. A line ends at a CR or at a
-// CR LF pair; an LF anywhere else is an ordinary byte of the line. A byte 26
-// ends the input wherever it stands. The end of the data ends the last line,
-// and a line end just before it adds no empty line.
-std::vector<std::string> ModelSplitLines(std::string_view input);
+// The lines of `input` without their line ends. Under the CR convention a
+// line ends at a CR or at a CR LF pair; an LF anywhere else is an ordinary
+// byte of the line; a byte 26 ends the input wherever it stands. Under the
+// LF convention a line ends at an LF, a CR LF pair or a CR, and byte 26 is
+// an ordinary byte. The end of the data ends the last line, and a line end
+// just before it adds no empty line.
+std::vector<std::string> ModelSplitLines(
+    std::string_view input, LineConvention convention = LineConvention::kCr);
 
 // True for the lines copied through at once: empty lines and lines whose
 // first byte is "#".
@@ -45,8 +51,10 @@ int ModelCompareKeys(std::string_view a, std::string_view b);
 
 // The exact bytes of the output file for `input`: every pass-through line in
 // input order, then for each distinct sort key the last sortable line read
-// with that key, in ascending key order. Every line ends with CR LF.
-std::string ModelSortedOutput(std::string_view input);
+// with that key, in ascending key order. Every line ends with CR LF, or with
+// LF under the LF convention.
+std::string ModelSortedOutput(std::string_view input,
+                              LineConvention convention = LineConvention::kCr);
 
 }  // namespace mlfsort
 
