@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "failure/process_frame.h"
+#include "process/process_frame.h"
 #include "platform/platform.h"
 #include "sorter/sort_run.h"
 #include "support/memory_platform.h"

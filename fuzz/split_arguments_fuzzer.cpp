@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "textio/command_line.h"
+#include "process/command_line.h"
 
 namespace mlfsort {
 namespace {

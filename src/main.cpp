@@ -1,6 +1,6 @@
 // mlfsort: writes a sorted copy of a master label file beside it.
 
-#include "failure/process_frame.h"
+#include "process/process_frame.h"
 #include "platform/platform.h"
 #include "sorter/sort_run.h"
 

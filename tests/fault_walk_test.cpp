@@ -9,7 +9,7 @@
 #include <regex>
 #include <string>
 
-#include "failure/process_frame.h"
+#include "process/process_frame.h"
 #include "sorter/sort_run.h"
 #include "support/allocation_faults.h"
 #include "support/memory_platform.h"
@@ -81,8 +81,8 @@ class UncountedPlatform final : public Platform {
     UncountedAllocations uncounted;
     return platform_.GetCommandLine();
   }
-  const KeyOrder* NativeKeyOrder() override {
-    return platform_.NativeKeyOrder();
+  const LocaleCollation* Collation() override {
+    return platform_.Collation();
   }
   GrowableMemory& BulkMemory() override { return platform_.BulkMemory(); }
   bool LocateCode(const void* code, CodeLocation* where) override {

@@ -219,7 +219,7 @@ class KeyOrderDifferentialTest : public ::testing::Test {
   }
 
   static std::vector<std::string>* keys_;
-  WindowsKeyOrder native_;
+  WindowsCollation native_;
   std::size_t differences_ = 0;
   std::set<std::pair<std::string, std::string>> shown_;
 };

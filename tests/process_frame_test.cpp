@@ -1,4 +1,4 @@
-#include "failure/process_frame.h"
+#include "process/process_frame.h"
 
 #include <gtest/gtest.h>
 

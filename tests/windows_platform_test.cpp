@@ -7,8 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "process/command_line.h"
+#include "sorter/collation_key_order.h"
 #include "support/binary_runner.h"
-#include "textio/command_line.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -248,9 +249,11 @@ TEST_F(WindowsPlatformProcessTest, LocateCodeNamesTheModuleThatHoldsIt) {
 
 TEST(WindowsKeyOrderTest, ComparesWholeKeysCaseBlind) {
   WindowsPlatform platform;
-  const KeyOrder* order = platform.NativeKeyOrder();
-  ASSERT_NE(order, nullptr);
-  EXPECT_EQ(order, platform.NativeKeyOrder());
+  const LocaleCollation* collation = platform.Collation();
+  ASSERT_NE(collation, nullptr);
+  EXPECT_EQ(collation, platform.Collation());
+  const CollationKeyOrder key_order(*collation);
+  const KeyOrder* order = &key_order;
   EXPECT_EQ(order->Compare("utt1.lab", "UTT1.LAB"), 0);
   EXPECT_LT(order->Compare("utt1.lab", "utt2.lab"), 0);
   EXPECT_GT(order->Compare("utt2.lab", "utt10.lab"), 0);

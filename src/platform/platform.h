@@ -22,7 +22,17 @@
 
 namespace mlfsort {
 
-class KeyOrder;
+// The platform's own order of text under the user's locale, ignoring
+// letter case, by its word sort: the hyphen and the apostrophe weigh less
+// than other punctuation.
+class LocaleCollation {
+ public:
+  virtual ~LocaleCollation() = default;
+
+  // Negative, 0 or positive as `a` sorts before, with or after `b`. Both
+  // are taken whole, zero bytes included.
+  virtual int Compare(std::string_view a, std::string_view b) const = 0;
+};
 
 // Memory for the large arrays of a sort run, taken with operator new, whose
 // blocks can also be made larger. A platform may do better: back large
@@ -183,9 +193,10 @@ class Platform {
   // The process's arguments.
   virtual ProcessArguments GetCommandLine() = 0;
 
-  // The platform's own case-blind key order, or nullptr when it has none and
-  // the portable order stands in for it.
-  virtual const KeyOrder* NativeKeyOrder() = 0;
+  // The platform's locale collation, the same object on every call, or
+  // nullptr when it has none (keys are then ordered the tool's own, portable
+  // way).
+  virtual const LocaleCollation* Collation() = 0;
 
   // Memory for the large arrays of a sort run: the line store's blocks and
   // the key index's entries. Throws std::bad_alloc when there is none. Large

@@ -364,7 +364,7 @@ bool PosixPlatform::IsFileOfHandle(const char* name, Handle handle) {
          name_status.st_ino == handle_status.st_ino;
 }
 
-const KeyOrder* PosixPlatform::NativeKeyOrder() { return nullptr; }
+const LocaleCollation* PosixPlatform::Collation() { return nullptr; }
 
 GrowableMemory& PosixPlatform::BulkMemory() {
   static LargePageMemory memory;

@@ -86,7 +86,7 @@ class PosixPlatform final : public Platform {
   ProcessArguments GetCommandLine() override;
 
   // nullptr: the portable order stands in.
-  const KeyOrder* NativeKeyOrder() override;
+  const LocaleCollation* Collation() override;
 
   // Blocks of 2 MiB and more are mapped whole pages at a time, start on a
   // 2 MiB boundary and are offered to the kernel for large pages (madvise);

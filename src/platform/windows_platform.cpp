@@ -45,13 +45,11 @@ bool FileIdentity(const char* name, BY_HANDLE_FILE_INFORMATION* identity) {
 
 }  // namespace
 
-int WindowsKeyOrder::Compare(std::string_view a, std::string_view b) const {
+int WindowsCollation::Compare(std::string_view a, std::string_view b) const {
   return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, Win32Bytes(a),
                           Win32Length(a), Win32Bytes(b), Win32Length(b)) -
          2;
 }
-
-std::uint64_t WindowsKeyOrder::Summary(std::string_view) const { return 0; }
 
 std::size_t WindowsPlatform::MaxNameBytes() const { return kMaxNameBytes; }
 
@@ -165,7 +163,7 @@ ProcessArguments WindowsPlatform::GetCommandLine() {
   return arguments;
 }
 
-const KeyOrder* WindowsPlatform::NativeKeyOrder() { return &key_order_; }
+const LocaleCollation* WindowsPlatform::Collation() { return &collation_; }
 
 bool WindowsPlatform::LocateCode(const void* code, CodeLocation* where) {
   *where = CodeLocation{};

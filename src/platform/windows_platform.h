@@ -18,20 +18,16 @@
 #include <string_view>
 
 #include "platform/platform.h"
-#include "sorter/key_order.h"
 
 namespace mlfsort {
 
 // The case-blind order of the user's default locale: CompareStringA with
-// NORM_IGNORECASE and the word sort (hyphen and apostrophe weigh less than
-// other punctuation), both keys passed whole with explicit lengths. A failing
-// call counts as "a before b". Keys longer than INT_MAX bytes are compared
-// on their first INT_MAX bytes.
-class WindowsKeyOrder final : public KeyOrder {
+// NORM_IGNORECASE and the word sort, both strings passed whole with explicit
+// lengths. A failing call counts as "a before b". Strings longer than
+// INT_MAX bytes are compared on their first INT_MAX bytes.
+class WindowsCollation final : public LocaleCollation {
  public:
   int Compare(std::string_view a, std::string_view b) const override;
-  // The same value for every key: the locale order has no cheap summary.
-  std::uint64_t Summary(std::string_view key) const override;
 };
 
 class WindowsPlatform final : public Platform {
@@ -88,8 +84,8 @@ class WindowsPlatform final : public Platform {
   // The single line from GetCommandLineA, split by the tool itself.
   ProcessArguments GetCommandLine() override;
 
-  // A WindowsKeyOrder, the same object on every call.
-  const KeyOrder* NativeKeyOrder() override;
+  // A WindowsCollation, the same object on every call.
+  const LocaleCollation* Collation() override;
 
   // Operator new: large pages need a privilege that users seldom hold.
   GrowableMemory& BulkMemory() override { return OperatorNewMemory(); }
@@ -107,7 +103,7 @@ class WindowsPlatform final : public Platform {
   bool Fail();
 
   std::uint32_t last_error_ = 0;
-  WindowsKeyOrder key_order_;
+  WindowsCollation collation_;
 };
 
 }  // namespace mlfsort

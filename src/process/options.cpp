@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "failure/failure_check.h"
-#include "textio/command_line.h"
+#include "process/command_line.h"
 #include "textio/pending_io_error.h"
 
 #ifndef MLFSORT_VERSION

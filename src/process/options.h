@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "failure/process_frame.h"
+#include "process/process_frame.h"
 #include "textio/text_stream.h"
 
 namespace mlfsort {

@@ -1,10 +1,12 @@
 #include "sorter/sort_run.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "failure/failure_check.h"
 #include "platform/platform.h"
 #include "process/options.h"
+#include "sorter/collation_key_order.h"
 #include "sorter/key_order.h"
 #include "sorter/line_store.h"
 #include "sorter/sorted_key_index.h"
@@ -72,10 +74,22 @@ void RefuseConflictingFiles(Process& process, const std::string& input_name,
   }
 }
 
-const KeyOrder& KeyOrderOf(Platform& platform) {
-  const KeyOrder* native = platform.NativeKeyOrder();
-  return native != nullptr ? *native : PortableKeyOrder::Instance();
-}
+// The platform's locale collation where it has one, else the portable order.
+class RunKeyOrder {
+ public:
+  explicit RunKeyOrder(Platform& platform) {
+    if (const LocaleCollation* collation = platform.Collation()) {
+      locale_order_.emplace(*collation);
+    }
+  }
+  const KeyOrder& get() const {
+    return locale_order_ ? static_cast<const KeyOrder&>(*locale_order_)
+                         : PortableKeyOrder::Instance();
+  }
+
+ private:
+  std::optional<CollationKeyOrder> locale_order_;
+};
 
 // Under the CR convention an input whose lines end in LF alone is read as
 // one line. When the whole input came as one line holding an LF (so it held
@@ -156,7 +170,8 @@ void RunSort(Process& process) {
     // The index refers to key bytes held in the line store, so it is
     // declared after the store and released before it.
     LineStore lines(&platform.BulkMemory());
-    SortedKeyIndex index(KeyOrderOf(platform), &platform.BulkMemory());
+    const RunKeyOrder order(platform);
+    SortedKeyIndex index(order.get(), &platform.BulkMemory());
     std::string line;
     const std::uint64_t taken_before_lines = input.BytesTaken();
     for (;;) {

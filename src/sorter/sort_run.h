@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "failure/process_frame.h"
+#include "process/process_frame.h"
 
 namespace mlfsort {
 

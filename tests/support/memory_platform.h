@@ -97,7 +97,6 @@ class MemoryPlatform final : public Platform {
   // {"mlfsort"}; the platform owns the strings GetCommandLine points into.
   void SetCommandLine(std::string command_line);
   void SetArguments(std::vector<std::string> arguments);
-  void SetNativeKeyOrder(const KeyOrder* order) { native_key_order_ = order; }
   // LocateCode reports `base` and `name` (default 0 and "mlfsort"); with an
   // empty name it cannot tell and returns false.
   void SetModule(std::uintptr_t base, std::string name);
@@ -149,7 +148,8 @@ class MemoryPlatform final : public Platform {
   // The file of a handle from an open, or the one SetStandardFile named.
   bool IsFileOfHandle(const char* name, Handle handle) override;
   ProcessArguments GetCommandLine() override;
-  const KeyOrder* NativeKeyOrder() override { return native_key_order_; }
+  // None: keys are ordered the portable way.
+  const LocaleCollation* Collation() override { return nullptr; }
   GrowableMemory& BulkMemory() override { return OperatorNewMemory(); }
   bool LocateCode(const void* code, CodeLocation* where) override;
   // Records the status and returns.
@@ -199,7 +199,6 @@ class MemoryPlatform final : public Platform {
 
   std::optional<std::string> command_line_;
   std::vector<std::string> arguments_{"mlfsort"};
-  const KeyOrder* native_key_order_ = nullptr;
   std::uintptr_t module_base_ = 0;
   std::string module_name_ = "mlfsort";
   bool exited_ = false;

@@ -10,13 +10,13 @@
 // then standard output, which writes out everything it buffers, the failure
 // report included.
 
-#ifndef MLFSORT_FAILURE_PROCESS_FRAME_H_
-#define MLFSORT_FAILURE_PROCESS_FRAME_H_
+#ifndef MLFSORT_PROCESS_PROCESS_FRAME_H_
+#define MLFSORT_PROCESS_PROCESS_FRAME_H_
 
 #include <span>
 
 #include "platform/platform.h"
-#include "textio/standard_streams.h"
+#include "process/standard_streams.h"
 
 namespace mlfsort {
 
@@ -56,4 +56,4 @@ int RunProcess(Platform& platform, std::span<const Module> modules,
 
 }  // namespace mlfsort
 
-#endif  // MLFSORT_FAILURE_PROCESS_FRAME_H_
+#endif  // MLFSORT_PROCESS_PROCESS_FRAME_H_

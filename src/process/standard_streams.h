@@ -1,8 +1,8 @@
 // The standard input, output and error streams: the process-wide text
 // streams on the standard handles.
 
-#ifndef MLFSORT_TEXTIO_STANDARD_STREAMS_H_
-#define MLFSORT_TEXTIO_STANDARD_STREAMS_H_
+#ifndef MLFSORT_PROCESS_STANDARD_STREAMS_H_
+#define MLFSORT_PROCESS_STANDARD_STREAMS_H_
 
 #include "platform/platform.h"
 #include "textio/text_stream.h"
@@ -48,4 +48,4 @@ struct StandardStreams {
 
 }  // namespace mlfsort
 
-#endif  // MLFSORT_TEXTIO_STANDARD_STREAMS_H_
+#endif  // MLFSORT_PROCESS_STANDARD_STREAMS_H_

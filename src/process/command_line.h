@@ -21,8 +21,8 @@
 //
 // Nothing is cached: every question splits the command line afresh.
 
-#ifndef MLFSORT_TEXTIO_COMMAND_LINE_H_
-#define MLFSORT_TEXTIO_COMMAND_LINE_H_
+#ifndef MLFSORT_PROCESS_COMMAND_LINE_H_
+#define MLFSORT_PROCESS_COMMAND_LINE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -63,4 +63,4 @@ std::vector<std::string> ArgumentsAfterName(const ProcessArguments& arguments);
 
 }  // namespace mlfsort
 
-#endif  // MLFSORT_TEXTIO_COMMAND_LINE_H_
+#endif  // MLFSORT_PROCESS_COMMAND_LINE_H_
