@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "process/process_frame.h"
 #include "platform/platform.h"
+#include "process/process_frame.h"
 #include "sorter/sort_run.h"
 #include "support/memory_platform.h"
 #include "support/sort_model.h"

@@ -1,7 +1,7 @@
 // mlfsort: writes a sorted copy of a master label file beside it.
 
-#include "process/process_frame.h"
 #include "platform/platform.h"
+#include "process/process_frame.h"
 #include "sorter/sort_run.h"
 
 int main(int argc, char** argv) {

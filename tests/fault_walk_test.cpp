@@ -81,9 +81,7 @@ class UncountedPlatform final : public Platform {
     UncountedAllocations uncounted;
     return platform_.GetCommandLine();
   }
-  const LocaleCollation* Collation() override {
-    return platform_.Collation();
-  }
+  const LocaleCollation* Collation() override { return platform_.Collation(); }
   GrowableMemory& BulkMemory() override { return platform_.BulkMemory(); }
   bool LocateCode(const void* code, CodeLocation* where) override {
     return platform_.LocateCode(code, where);
