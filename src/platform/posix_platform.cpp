@@ -220,13 +220,7 @@ Handle PosixPlatform::OpenForReading(const char* name) {
     Fail(errno, name);
     return kInvalidHandle;
   }
-  HandleState* const state = StateOf(descriptor);
-  if (state == nullptr) {
-    ::close(descriptor);
-    return kInvalidHandle;
-  }
-  ResetState(*state);
-  return descriptor;
+  return Adopt(descriptor);
 }
 
 Handle PosixPlatform::CreateForWriting(const char* name) {
@@ -245,13 +239,7 @@ Handle PosixPlatform::CreateForWriting(const char* name) {
     Fail(failure, name);
     return kInvalidHandle;
   }
-  HandleState* const state = StateOf(descriptor);
-  if (state == nullptr) {
-    ::close(descriptor);
-    return kInvalidHandle;
-  }
-  ResetState(*state);
-  return descriptor;
+  return Adopt(descriptor);
 }
 
 Handle PosixPlatform::GetStdHandle(StandardHandle which) {
@@ -406,6 +394,16 @@ void PosixPlatform::ExitProcess(int status) {
   }
   // std::exit rather than _Exit, so that leak checks still run.
   std::exit(status);
+}
+
+Handle PosixPlatform::Adopt(int descriptor) {
+  HandleState* const state = StateOf(descriptor);
+  if (state == nullptr) {
+    ::close(descriptor);
+    return kInvalidHandle;
+  }
+  ResetState(*state);
+  return descriptor;
 }
 
 PosixPlatform::HandleState* PosixPlatform::FoundState(int descriptor) {

@@ -131,6 +131,9 @@ class PosixPlatform final : public Platform {
   // The state kept for `descriptor`, made on first use; nullptr, with the
   // code left, when the table cannot grow to hold it.
   HandleState* StateOf(int descriptor);
+  // Gives a descriptor this platform has just opened a new state; closes it
+  // and returns kInvalidHandle, with the code left, when there is no room.
+  Handle Adopt(int descriptor);
   // Frees the state's blocks and makes it as new.
   static void ResetState(HandleState& state);
   bool ReadFromTerminal(int descriptor, HandleState& state, char* buffer,
