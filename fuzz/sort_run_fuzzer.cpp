@@ -49,8 +49,8 @@ constexpr std::uint32_t kInjectedCodes[] = {
 constexpr std::string_view kReportStart = "Exception ";
 
 // Many-lines mode: a few step bytes make thousands of sortable lines, so
-// the sorted key index grows far enough to split its leaves and inner nodes,
-// which plain bytes within the input size limit hardly reach. Each pair of
+// the sorted key index fills, sorts and merges whole batches of keys, which
+// plain bytes within the input size limit hardly reach. Each pair of
 // step bytes (move, repeat) makes repeat + 1 lines, moving a 16-bit counter
 // by (move - 128) before each; so a pair inserts an ascending or descending
 // run, repeats a key, or hops about. The key spells the counter in four

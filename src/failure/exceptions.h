@@ -23,7 +23,6 @@ class Exception {
   virtual const char* ClassName() const { return "Exception"; }
 
   const std::string& message() const { return *message_; }
-  std::int32_t help_context() const { return 0; }
 
   // The code position just after the call that detected the failure; set
   // when the object is raised.

@@ -5,10 +5,10 @@
 // implements it (posix_platform.cpp, windows_platform.cpp); tests use an
 // in-memory implementation that records every call and injects failures.
 //
-// Error codes are always the numbering of the original console platform (2 a
-// missing file, 3 a missing directory, 5 access denied, 32 a sharing
-// conflict, ...), whatever the host system's own codes are, so the failure
-// report reads the same everywhere.
+// Error codes are always Windows' system error codes (2 a missing file, 3 a
+// missing directory, 5 access denied, 32 a sharing conflict, ...), whatever
+// the host system's own codes are, so the failure report reads the same
+// everywhere.
 
 #ifndef MLFSORT_PLATFORM_PLATFORM_H_
 #define MLFSORT_PLATFORM_PLATFORM_H_
@@ -89,7 +89,7 @@ enum class FileType : std::uint32_t {
   kPipe = 3,
 };
 
-// Error codes left by platform calls, in the original platform's numbering.
+// Error codes left by platform calls, in Windows' numbering.
 namespace platform_error {
 inline constexpr std::uint32_t kFileNotFound = 2;
 inline constexpr std::uint32_t kPathNotFound = 3;
@@ -121,7 +121,7 @@ struct ProcessArguments {
 // and the file name of that module (without its directory).
 struct CodeLocation {
   std::uintptr_t module_base = 0;
-  // Zero-terminated; 261 bytes as on the original platform.
+  // Zero-terminated; 261 bytes, a Windows path and its zero byte.
   char module_name[261] = {};
 };
 

@@ -40,8 +40,8 @@ constexpr std::array kErrnoCodes = {
     ErrnoCode{EINVAL, platform_error::kInvalidParameter},
 };
 
-// Tells a missing file from a missing directory: the original platform
-// reports the two apart, POSIX only says ENOENT. The directory part is
+// Tells a missing file from a missing directory: Windows reports the two
+// apart, POSIX only says ENOENT. The directory part is
 // copied into a fixed buffer because this runs on failure paths.
 bool DirectoryPartExists(const char* path) {
   const char* last_slash = std::strrchr(path, '/');

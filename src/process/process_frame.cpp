@@ -31,7 +31,6 @@ void StopFailureReporting(Process&) { FailureHooks::Remove(); }
 constexpr Module kSystemModules[] = {
     {"core", &StartCore, &StopCore},
     {"failure reporting", &StartFailureReporting, &StopFailureReporting},
-    {"mlfsort", nullptr, nullptr},
 };
 
 // Runs one step of the process, turning memory exhaustion anywhere in it
@@ -86,7 +85,6 @@ std::span<const Module> SystemModules() { return kSystemModules; }
 int RunProcess(Platform& platform, std::span<const Module> modules,
                RunFunction run) {
   Process process(platform);
-  process.console = true;
   // Before anything of the process asks for memory.
   const MemoryReserve reserve;
   std::size_t started = 0;

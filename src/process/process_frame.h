@@ -26,8 +26,6 @@ struct Process {
       : platform(platform), streams(platform) {}
 
   Platform& platform;
-  // Set first thing; failure reports then go to standard output.
-  bool console = false;
   int exit_status = 0;
   StandardStreams streams;
 };
@@ -41,13 +39,12 @@ struct Module {
 };
 
 // The program's modules in start order: the core module (exit status and
-// standard streams), the failure reporting module (failure hooks), the
-// program's own module.
+// standard streams), then the failure reporting module (failure hooks).
 std::span<const Module> SystemModules();
 
 using RunFunction = void (*)(Process& process);
 
-// Sets the console flag, starts `modules`, calls `run`, and shuts down:
+// Takes the memory reserve, starts `modules`, calls `run`, and shuts down:
 // stops the started modules in reverse, then hands the exit status to
 // Platform::ExitProcess (0 after a normal run, 1 after a failure report).
 // Returns that status where ExitProcess returns (the in-memory platform).
