@@ -35,6 +35,7 @@
 #include "support/binary_runner.h"
 #include "support/same_bytes.h"
 #include "support/sort_model.h"
+#include "support/temp_files.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define MLFSORT_HOSTILE_UNDER_ASAN 1

@@ -11,8 +11,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
 
 namespace mlfsort {
@@ -345,46 +343,6 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
   if (stdout_file.valid())
     result.stdout_bytes = ReadAllFrom(stdout_file.get(), 0);
   return result;
-}
-
-ScopedTempDirectory::ScopedTempDirectory() {
-  std::string pattern =
-      (fs::temp_directory_path() / "mlfsort_e2e_XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-ScopedTempDirectory::~ScopedTempDirectory() {
-  if (path_.empty()) return;
-  // A test may have taken away write permission from a directory inside;
-  // give it back, or the entries below it could not be removed.
-  std::error_code ignored;
-  for (fs::recursive_directory_iterator it(path_, ignored), end;
-       !ignored && it != end; it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add,
-                      ignored);
-    }
-  }
-  ignored.clear();
-  fs::remove_all(path_, ignored);
-}
-
-std::string ScopedTempDirectory::Join(const std::string& name) const {
-  return (fs::path(path_) / name).string();
-}
-
-std::optional<std::string> ReadFileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return std::move(contents).str();
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file);
 }
 
 }  // namespace mlfsort

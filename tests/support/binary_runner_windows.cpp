@@ -18,9 +18,6 @@
 //   ERROR_NOT_SUPPORTED.
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <utility>
 
@@ -31,8 +28,6 @@
 
 namespace mlfsort {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Owns one Win32 handle; null and the invalid-handle value both mean none.
 class UniqueHandle {
@@ -309,46 +304,6 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
     result.stdout_bytes = ReadAll(stdout_file.get());
   }
   return result;
-}
-
-ScopedTempDirectory::ScopedTempDirectory() {
-  std::error_code failed;
-  const fs::path base = fs::temp_directory_path(failed);
-  if (failed) return;
-  // A name another run already took is skipped; create_directory tells.
-  const unsigned long long seed =
-      (static_cast<unsigned long long>(::GetCurrentProcessId()) << 32) ^
-      ::GetTickCount64();
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate =
-        base / ("mlfsort_e2e_" + std::to_string(seed + attempt));
-    if (fs::create_directory(candidate, failed)) {
-      path_ = candidate.string();
-      return;
-    }
-  }
-}
-
-ScopedTempDirectory::~ScopedTempDirectory() {
-  std::error_code ignored;
-  if (!path_.empty()) fs::remove_all(path_, ignored);
-}
-
-std::string ScopedTempDirectory::Join(const std::string& name) const {
-  return (fs::path(path_) / name).string();
-}
-
-std::optional<std::string> ReadFileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(file),
-                     std::istreambuf_iterator<char>());
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file);
 }
 
 }  // namespace mlfsort
