@@ -16,9 +16,9 @@ namespace mlfsort {
 class ScopedTempDirectory {
  public:
   ScopedTempDirectory();
-  ~ScopedTempDirectory();
   ScopedTempDirectory(const ScopedTempDirectory&) = delete;
   ScopedTempDirectory& operator=(const ScopedTempDirectory&) = delete;
+  ~ScopedTempDirectory();
 
   const std::string& path() const { return path_; }
   // path() joined with a relative name.
