@@ -321,4 +321,6 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
   return result;
 }
 
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
 }  // namespace mlfsort

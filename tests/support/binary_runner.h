@@ -72,6 +72,11 @@ struct RunResult {
 // while the caller is shielded from it for the duration of the call.
 RunResult RunBinary(const std::string& program, const RunOptions& options);
 
+// Whether this process has the superuser's rights, which no permission bit
+// refuses anything; a run can give them up with run_as_user. Never so on
+// Windows.
+bool RunningAsRoot();
+
 }  // namespace mlfsort
 
 #endif  // MLFSORT_TESTS_SUPPORT_BINARY_RUNNER_H_
