@@ -38,8 +38,7 @@ class EndToEndTest : public BinaryRunTest {
   std::string SortOf(const std::string& input) {
     WriteFile("in.mlf", input);
     const RunResult result = Run({"in.mlf"});
-    ExpectNormalEnd(result);
-    EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+    ExpectNormalEnd(result, kTwoLineEnds);
     return ReadFile("in.srt").value_or("<no in.srt>");
   }
 };
@@ -56,8 +55,7 @@ class EndToEndOptions : public EndToEndTest {};
 TEST_F(EndToEndTypicalFile, HeaderThenUtterancesInKeyOrder) {
   WriteFile("train.mlf", kSmallInput);
   const RunResult result = Run({"train.mlf"});
-  ExpectNormalEnd(result);
-  EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+  ExpectNormalEnd(result, kTwoLineEnds);
   EXPECT_EQ(ReadFile("train.srt"), kSmallSorted);
   EXPECT_EQ(ReadFile("train.mlf"), kSmallInput);
 }
@@ -163,8 +161,7 @@ TEST_F(EndToEndStandardOutput, ArgumentGivesExactlyTwoLineEnds) {
     RunOptions options;
     options.output = output;
     const RunResult result = Run({"train.mlf"}, options);
-    ExpectNormalEnd(result);
-    EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+    ExpectNormalEnd(result, kTwoLineEnds);
   }
 }
 
@@ -177,8 +174,7 @@ TEST_F(EndToEndStandardOutput, PromptReadsTheNameFromStandardInput) {
     options.input = input;
     options.stdin_bytes = "train.mlf\r\n";
     const RunResult result = Run({}, options);
-    ExpectNormalEnd(result);
-    EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+    ExpectNormalEnd(result, std::string(kPrompt) + kTwoLineEnds);
     EXPECT_EQ(ReadFile("train.srt"), kSmallSorted);
   }
 }
@@ -195,8 +191,7 @@ TEST_F(EndToEndStandardOutput, EmptyNameSortsStandardInputIntoSrt) {
     options.input = input;
     options.stdin_bytes = "\r\n" + body;
     const RunResult result = Run({}, options);
-    ExpectNormalEnd(result);
-    EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+    ExpectNormalEnd(result, std::string(kPrompt) + kTwoLineEnds);
     EXPECT_TRUE(SameBytes(ReadFile("srt").value_or("<no srt>"),
                           ModelSortedOutput(body)));
   }
@@ -204,8 +199,7 @@ TEST_F(EndToEndStandardOutput, EmptyNameSortsStandardInputIntoSrt) {
 
 TEST_F(EndToEndStandardOutput, EmptyStandardInputGivesEmptySrt) {
   const RunResult result = Run({});  // standard input is /dev/null
-  ExpectNormalEnd(result);
-  EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+  ExpectNormalEnd(result, std::string(kPrompt) + kTwoLineEnds);
   EXPECT_EQ(ReadFile("srt"), "");
 }
 
@@ -496,8 +490,7 @@ TEST_F(EndToEndOptions, HintOnlyWhereTheDefaultReadsLfLinesAsOne) {
   WriteFile("lf.mlf", lf_input);
   WriteFile("crlf.mlf", kSmallInput);
   const RunResult hinted = Run({"lf.mlf"});
-  ExpectNormalEnd(hinted);
-  EXPECT_EQ(hinted.stdout_bytes, kTwoLineEnds);
+  ExpectNormalEnd(hinted, kTwoLineEnds);
   EXPECT_EQ(hinted.stderr_bytes,
             "mlfsort: warning: lf.mlf has no CR line ends and was read as one "
             "line; use --lf for LF line ends.\n");
@@ -546,8 +539,7 @@ TEST_P(EndToEndCorpusFile, SortsLikeTheModelWithLf) {
 #endif
   WriteFile("in.mlf", *input);
   const RunResult result = Run({"--lf", "in.mlf"});
-  ExpectNormalEnd(result);
-  EXPECT_EQ(result.stdout_bytes, "\n\n");
+  ExpectNormalEnd(result, "\n\n");
   EXPECT_EQ(result.stderr_bytes, "");
   EXPECT_TRUE(SameBytes(ReadFile("in.srt").value_or("<no in.srt>"),
                         ModelSortedOutput(*input, LineConvention::kLf)));
