@@ -17,8 +17,9 @@
 //   Files::WriteAll(const Handle&, const std::string& bytes) -> bool
 //   Files::Rewind(const Handle&) -> bool, back to the start of the file
 //
-// Every handle made here is one the runner itself may hold: the runner
-// hands the child ends to the child in its own way.
+// Files makes no handle that a child would inherit (each is close-on-exec,
+// or not inheritable): each runner hands the child its ends in its own way,
+// and a child must receive no other.
 
 #ifndef MLFSORT_TESTS_SUPPORT_CHILD_STREAMS_H_
 #define MLFSORT_TESTS_SUPPORT_CHILD_STREAMS_H_
