@@ -1,25 +1,12 @@
 // The child's standard input and output as RunOptions asks for them, made
-// the same way by both process runners (binary_runner.cpp and
-// binary_runner_windows.cpp). Only the calls that make a pipe or open a file
-// differ between the platforms; each runner passes them in as `Files`:
-//
-//   Files::Handle            owns one descriptor or handle, moves, tells
-//                            with valid() whether it holds one and closes
-//                            it with Reset()
-//   Files::kNullDevice       the name of the device that reads as empty
-//   Files::MakePipe(Handle* read_end, Handle* write_end) -> bool
-//   Files::OpenToRead(const std::string& path) -> Handle
-//   Files::OpenToWrite(const std::string& path, bool append) -> Handle,
-//                            opened as a shell's `>` opens it (created or
-//                            emptied), or as `>>` does (appended to)
-//   Files::MakeScratchFile() -> Handle, a file for reading and writing that
-//                            goes away with its last handle
-//   Files::WriteAll(const Handle&, const std::string& bytes) -> bool
-//   Files::Rewind(const Handle&) -> bool, back to the start of the file
-//
-// Files makes no handle that a child would inherit (each is close-on-exec,
-// or not inheritable): each runner hands the child its ends in its own way,
-// and a child must receive no other.
+// the same way by both process runners. Only the calls that make a pipe or
+// open a file differ; each runner passes them in as `Files` (PosixFiles in
+// binary_runner.cpp, WindowsFiles in binary_runner_windows.cpp): the owning
+// type Files::Handle (movable, with valid() and Reset()), kNullDevice, and
+// MakePipe, OpenToRead, OpenToWrite (as a shell's `>` or `>>`),
+// MakeScratchFile (gone with its last handle), WriteAll and Rewind. None of
+// them makes a handle that a child would inherit: each runner hands the
+// child its ends in its own way, and a child must receive no other.
 
 #ifndef MLFSORT_TESTS_SUPPORT_CHILD_STREAMS_H_
 #define MLFSORT_TESTS_SUPPORT_CHILD_STREAMS_H_
