@@ -2,7 +2,6 @@
 // leaves on disk, on standard output and in its exit status.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,184 +18,29 @@
 #include <vector>
 
 #include "support/binary_runner.h"
+#include "support/binary_test_fixture.h"
 #include "support/same_bytes.h"
 #include "support/sort_model.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define MLFSORT_E2E_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MLFSORT_E2E_UNDER_ASAN 1
-#endif
-#endif
+#include "support/temp_files.h"
 
 namespace mlfsort {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kBinary[] = MLFSORT_BINARY;
 constexpr char kVersion[] = MLFSORT_VERSION;
 constexpr char kCorpusDir[] = MLFSORT_CORPUS_DIR;
 constexpr char kExamplesDir[] = MLFSORT_EXAMPLES_DIR;
-constexpr char kPrompt[] = "Enter MLF file to sort: ";
-constexpr char kTwoLineEnds[] = "\r\n\r\n";
-// The unprivileged account that checks permission failures when the tests
-// run as root, for whom no permission bit would ever refuse anything.
-constexpr std::uint32_t kNobody = 65534;
 
-// A small label file whose sortable lines are out of order.
-constexpr std::string_view kSmallInput =
-    "#!MLF!#\r\n\"*/utt2.lab\"\r\n\"*/utt1.lab\"\r\n";
-constexpr std::string_view kSmallSorted =
-    "#!MLF!#\r\n\"*/utt1.lab\"\r\n\"*/utt2.lab\"\r\n";
-
-// Permission bits refuse root nothing, so permission checks then run under
-// an unprivileged account.
-bool RunningAsRoot() {
-#ifdef _WIN32
-  return false;
-#else
-  return ::geteuid() == 0;
-#endif
-}
-
-// A failure report found at the end of standard output, taken apart.
-struct FailureReport {
-  std::string written_before;  // what standard output received before it
-  std::string class_name;
-  std::string module_name;
-  std::string address;
-  std::string message;
-};
-
-// Finds the last failure report in `output`: "Exception CLASS in module
-// MODULE at XXXXXXXX." LF "MESSAGE" CR LF, ending the output.
-std::optional<FailureReport> ParseFailureReport(const std::string& output) {
-  constexpr std::string_view kStart = "Exception ";
-  constexpr std::string_view kInModule = " in module ";
-  constexpr std::string_view kAt = " at ";
-  constexpr std::size_t kAddressDigits = 8;
-  const std::size_t start = output.rfind(kStart);
-  if (start == std::string::npos) return std::nullopt;
-  FailureReport report;
-  report.written_before = output.substr(0, start);
-
-  const std::string_view rest =
-      std::string_view(output).substr(start + kStart.size());
-  const std::size_t line_break = rest.find('\n');
-  if (line_break == std::string_view::npos) return std::nullopt;
-  const std::string_view first_line = rest.substr(0, line_break);
-  const std::string_view second_line = rest.substr(line_break + 1);
-
-  const std::size_t in_module = first_line.find(kInModule);
-  const std::size_t tail = kAt.size() + kAddressDigits + 1;
-  if (in_module == std::string_view::npos ||
-      first_line.size() < in_module + kInModule.size() + tail) {
-    return std::nullopt;
-  }
-  const std::size_t at = first_line.size() - tail;
-  if (first_line.substr(at, kAt.size()) != kAt || first_line.back() != '.') {
-    return std::nullopt;
-  }
-  report.class_name = first_line.substr(0, in_module);
-  const std::size_t module_start = in_module + kInModule.size();
-  report.module_name = first_line.substr(module_start, at - module_start);
-  report.address = first_line.substr(at + kAt.size(), kAddressDigits);
-  if (report.address.find_first_not_of("0123456789ABCDEF") !=
-      std::string::npos) {
-    return std::nullopt;
-  }
-
-  if (!second_line.ends_with("\r\n")) return std::nullopt;
-  report.message = second_line.substr(0, second_line.size() - 2);
-  if (report.message.find_first_of("\r\n") != std::string::npos) {
-    return std::nullopt;
-  }
-  return report;
-}
-
-std::string Describe(const RunResult& result) {
-  std::string text =
-      result.signaled
-          ? "killed by signal " + std::to_string(result.signal_number)
-          : "exit status " + std::to_string(result.exit_status);
-  return text + ", stdout " + ::testing::PrintToString(result.stdout_bytes) +
-         ", stderr " + ::testing::PrintToString(result.stderr_bytes);
-}
-
-void ExpectNormalEnd(const RunResult& result) {
-  EXPECT_TRUE(result.exited && result.exit_status == 0) << Describe(result);
-}
-
-// Expects the run to have ended with exit status 1 and a failure report of
-// `class_name` with `message` (closing "." included) on standard output,
-// after exactly `written_before`. Returns the report's address.
-std::string ExpectFailureReport(const RunResult& result,
-                                const std::string& written_before,
-                                const std::string& class_name,
-                                const std::string& message) {
-  EXPECT_TRUE(result.exited && result.exit_status == 1) << Describe(result);
-  const std::optional<FailureReport> report =
-      ParseFailureReport(result.stdout_bytes);
-  if (!report) {
-    ADD_FAILURE() << "no failure report at the end: " << Describe(result);
-    return std::string();
-  }
-  EXPECT_EQ(report->written_before, written_before);
-  EXPECT_EQ(report->class_name, class_name);
-  EXPECT_EQ(report->module_name, fs::path(kBinary).filename().string());
-  EXPECT_EQ(report->message, message);
-  return report->address;
-}
-
-class EndToEndTest : public ::testing::Test {
+class EndToEndTest : public BinaryRunTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(temp_.path().empty()) << "cannot make a temporary directory";
-  }
-
-  std::string PathOf(const std::string& name) const { return temp_.Join(name); }
-
-  void WriteFile(const std::string& name, std::string_view bytes) {
-    ASSERT_TRUE(WriteFileBytes(PathOf(name), std::string(bytes))) << name;
-  }
-
-  std::optional<std::string> ReadFile(const std::string& name) const {
-    return ReadFileBytes(PathOf(name));
-  }
-
-  // Runs the tool in the temporary directory, leaving every check to the
-  // caller.
-  RunResult RunUnchecked(std::vector<std::string> arguments,
-                         RunOptions options) {
-    options.working_directory = temp_.path();
-    options.arguments = std::move(arguments);
-    return RunBinary(kBinary, options);
-  }
-
-  // As RunUnchecked; the run must also start, end in time and never print
-  // a runtime error.
-  RunResult Run(std::vector<std::string> arguments, RunOptions options = {}) {
-    RunResult result = RunUnchecked(std::move(arguments), std::move(options));
-    EXPECT_FALSE(result.exec_failed) << "cannot start " << kBinary << ": "
-                                     << std::strerror(result.exec_errno);
-    EXPECT_FALSE(result.timed_out) << "killed after the timeout";
-    EXPECT_EQ(result.stdout_bytes.find("Runtime error"), std::string::npos);
-    EXPECT_EQ(result.stderr_bytes.find("Runtime error"), std::string::npos);
-    return result;
-  }
-
   // Sorts `input` as in.mlf, expecting a normal run; returns in.srt.
   std::string SortOf(const std::string& input) {
     WriteFile("in.mlf", input);
     const RunResult result = Run({"in.mlf"});
-    ExpectNormalEnd(result);
-    EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+    ExpectNormalEnd(result, kTwoLineEnds);
     return ReadFile("in.srt").value_or("<no in.srt>");
   }
-
-  ScopedTempDirectory temp_;
 };
 
 class EndToEndTypicalFile : public EndToEndTest {};
@@ -211,8 +55,7 @@ class EndToEndOptions : public EndToEndTest {};
 TEST_F(EndToEndTypicalFile, HeaderThenUtterancesInKeyOrder) {
   WriteFile("train.mlf", kSmallInput);
   const RunResult result = Run({"train.mlf"});
-  ExpectNormalEnd(result);
-  EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+  ExpectNormalEnd(result, kTwoLineEnds);
   EXPECT_EQ(ReadFile("train.srt"), kSmallSorted);
   EXPECT_EQ(ReadFile("train.mlf"), kSmallInput);
 }
@@ -318,8 +161,7 @@ TEST_F(EndToEndStandardOutput, ArgumentGivesExactlyTwoLineEnds) {
     RunOptions options;
     options.output = output;
     const RunResult result = Run({"train.mlf"}, options);
-    ExpectNormalEnd(result);
-    EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
+    ExpectNormalEnd(result, kTwoLineEnds);
   }
 }
 
@@ -332,8 +174,7 @@ TEST_F(EndToEndStandardOutput, PromptReadsTheNameFromStandardInput) {
     options.input = input;
     options.stdin_bytes = "train.mlf\r\n";
     const RunResult result = Run({}, options);
-    ExpectNormalEnd(result);
-    EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+    ExpectNormalEnd(result, std::string(kPrompt) + kTwoLineEnds);
     EXPECT_EQ(ReadFile("train.srt"), kSmallSorted);
   }
 }
@@ -350,8 +191,7 @@ TEST_F(EndToEndStandardOutput, EmptyNameSortsStandardInputIntoSrt) {
     options.input = input;
     options.stdin_bytes = "\r\n" + body;
     const RunResult result = Run({}, options);
-    ExpectNormalEnd(result);
-    EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+    ExpectNormalEnd(result, std::string(kPrompt) + kTwoLineEnds);
     EXPECT_TRUE(SameBytes(ReadFile("srt").value_or("<no srt>"),
                           ModelSortedOutput(body)));
   }
@@ -359,8 +199,7 @@ TEST_F(EndToEndStandardOutput, EmptyNameSortsStandardInputIntoSrt) {
 
 TEST_F(EndToEndStandardOutput, EmptyStandardInputGivesEmptySrt) {
   const RunResult result = Run({});  // standard input is /dev/null
-  ExpectNormalEnd(result);
-  EXPECT_EQ(result.stdout_bytes, std::string(kPrompt) + kTwoLineEnds);
+  ExpectNormalEnd(result, std::string(kPrompt) + kTwoLineEnds);
   EXPECT_EQ(ReadFile("srt"), "");
 }
 
@@ -540,10 +379,10 @@ TEST_F(EndToEndFailures, StandardOutputWhoseReaderIsGoneKillsNothing) {
 }
 
 TEST_F(EndToEndFailures, ExhaustedMemoryIsReported) {
-#ifdef MLFSORT_E2E_UNDER_ASAN
-  GTEST_SKIP() << "the address sanitizer reserves far more address space "
-                  "than any useful RLIMIT_AS";
-#endif
+  if (kUnderAddressSanitizer) {
+    GTEST_SKIP() << "the address sanitizer reserves far more address space "
+                    "than any useful RLIMIT_AS";
+  }
   // The binary starts in well under 16 MiB; one line of 32 MiB cannot be
   // held within 24 MiB of address space.
   constexpr std::uint64_t kLimit = 24u << 20;
@@ -651,8 +490,7 @@ TEST_F(EndToEndOptions, HintOnlyWhereTheDefaultReadsLfLinesAsOne) {
   WriteFile("lf.mlf", lf_input);
   WriteFile("crlf.mlf", kSmallInput);
   const RunResult hinted = Run({"lf.mlf"});
-  ExpectNormalEnd(hinted);
-  EXPECT_EQ(hinted.stdout_bytes, kTwoLineEnds);
+  ExpectNormalEnd(hinted, kTwoLineEnds);
   EXPECT_EQ(hinted.stderr_bytes,
             "mlfsort: warning: lf.mlf has no CR line ends and was read as one "
             "line; use --lf for LF line ends.\n");
@@ -701,8 +539,7 @@ TEST_P(EndToEndCorpusFile, SortsLikeTheModelWithLf) {
 #endif
   WriteFile("in.mlf", *input);
   const RunResult result = Run({"--lf", "in.mlf"});
-  ExpectNormalEnd(result);
-  EXPECT_EQ(result.stdout_bytes, "\n\n");
+  ExpectNormalEnd(result, "\n\n");
   EXPECT_EQ(result.stderr_bytes, "");
   EXPECT_TRUE(SameBytes(ReadFile("in.srt").value_or("<no in.srt>"),
                         ModelSortedOutput(*input, LineConvention::kLf)));

@@ -13,6 +13,7 @@
 #include "sorter/sort_run.h"
 #include "support/allocation_faults.h"
 #include "support/memory_platform.h"
+#include "support/platform_wrapper.h"
 #include "support/sort_model.h"
 #include "textio/pending_io_error.h"
 
@@ -32,67 +33,58 @@ std::string SampleInput() {
 
 // The in-memory platform, with its own allocations left out of the
 // allocation walk: it stands for the operating system, not for the code
-// under test.
-class UncountedPlatform final : public Platform {
+// under test. The calls it makes without allocating are passed on as they
+// are.
+class UncountedPlatform final : public PlatformWrapper {
  public:
-  explicit UncountedPlatform(MemoryPlatform& platform) : platform_(platform) {}
+  using PlatformWrapper::PlatformWrapper;
 
-  std::size_t MaxNameBytes() const override { return platform_.MaxNameBytes(); }
   Handle OpenForReading(const char* name) override {
     UncountedAllocations uncounted;
-    return platform_.OpenForReading(name);
+    return PlatformWrapper::OpenForReading(name);
   }
   Handle CreateForWriting(const char* name) override {
     UncountedAllocations uncounted;
-    return platform_.CreateForWriting(name);
+    return PlatformWrapper::CreateForWriting(name);
   }
   Handle GetStdHandle(StandardHandle which) override {
     UncountedAllocations uncounted;
-    return platform_.GetStdHandle(which);
+    return PlatformWrapper::GetStdHandle(which);
   }
   FileType GetFileType(Handle handle) override {
     UncountedAllocations uncounted;
-    return platform_.GetFileType(handle);
+    return PlatformWrapper::GetFileType(handle);
   }
   bool ReadFile(Handle handle, void* buffer, std::uint32_t size,
                 std::uint32_t* bytes_read) override {
     UncountedAllocations uncounted;
-    return platform_.ReadFile(handle, buffer, size, bytes_read);
+    return PlatformWrapper::ReadFile(handle, buffer, size, bytes_read);
   }
   bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
                  std::uint32_t* bytes_written) override {
     UncountedAllocations uncounted;
-    return platform_.WriteFile(handle, buffer, size, bytes_written);
+    return PlatformWrapper::WriteFile(handle, buffer, size, bytes_written);
   }
   bool CloseHandle(Handle handle) override {
     UncountedAllocations uncounted;
-    return platform_.CloseHandle(handle);
+    return PlatformWrapper::CloseHandle(handle);
   }
-  std::uint32_t GetLastError() override { return platform_.GetLastError(); }
   bool IsSameFile(const char* a, const char* b) override {
     UncountedAllocations uncounted;
-    return platform_.IsSameFile(a, b);
+    return PlatformWrapper::IsSameFile(a, b);
   }
   bool IsFileOfHandle(const char* name, Handle handle) override {
     UncountedAllocations uncounted;
-    return platform_.IsFileOfHandle(name, handle);
+    return PlatformWrapper::IsFileOfHandle(name, handle);
   }
   ProcessArguments GetCommandLine() override {
     UncountedAllocations uncounted;
-    return platform_.GetCommandLine();
-  }
-  const LocaleCollation* Collation() override { return platform_.Collation(); }
-  GrowableMemory& BulkMemory() override { return platform_.BulkMemory(); }
-  bool LocateCode(const void* code, CodeLocation* where) override {
-    return platform_.LocateCode(code, where);
+    return PlatformWrapper::GetCommandLine();
   }
   void ExitProcess(int status) override {
     UncountedAllocations uncounted;
-    platform_.ExitProcess(status);
+    PlatformWrapper::ExitProcess(status);
   }
-
- private:
-  MemoryPlatform& platform_;
 };
 
 struct Outcome {

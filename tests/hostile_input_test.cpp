@@ -29,20 +29,13 @@
 #include <string>
 #include <string_view>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "support/binary_runner.h"
+#include "support/binary_test_fixture.h"
 #include "support/same_bytes.h"
 #include "support/sort_model.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define MLFSORT_HOSTILE_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MLFSORT_HOSTILE_UNDER_ASAN 1
-#endif
-#endif
+#include "support/temp_files.h"
 
 namespace mlfsort {
 namespace {
@@ -51,53 +44,7 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using std::chrono::milliseconds;
 
-constexpr char kBinary[] = MLFSORT_BINARY;
-constexpr char kPrompt[] = "Enter MLF file to sort: ";
-constexpr char kTwoLineEnds[] = "\r\n\r\n";
-// Permission bits refuse root nothing, so permission checks run under this
-// unprivileged account when the tests run as root.
-constexpr std::uint32_t kNobody = 65534;
 constexpr std::size_t kMillion = 1'000'000;
-constexpr std::string_view kSmallInput =
-    "#!MLF!#\r\n\"*/utt2.lab\"\r\n\"*/utt1.lab\"\r\n";
-
-std::string Describe(const RunResult& result) {
-  std::string text =
-      result.signaled
-          ? "killed by signal " + std::to_string(result.signal_number)
-          : "exit status " + std::to_string(result.exit_status);
-  if (result.timed_out) text += " after the timeout";
-  return text + ", stdout " + ::testing::PrintToString(result.stdout_bytes) +
-         ", stderr " + ::testing::PrintToString(result.stderr_bytes);
-}
-
-void ExpectNormalEnd(const RunResult& result) {
-  EXPECT_TRUE(result.exited && result.exit_status == 0) << Describe(result);
-  EXPECT_EQ(result.stdout_bytes, kTwoLineEnds);
-}
-
-// Expects status 1 and standard output of exactly `before`, then the report
-// "Exception CLASS in module mlfsort at XXXXXXXX." LF "MESSAGE" CR LF.
-void ExpectFailureReport(const RunResult& result, const std::string& before,
-                         const std::string& class_name,
-                         const std::string& message) {
-  constexpr std::size_t kAddressDigits = 8;
-  EXPECT_TRUE(result.exited && result.exit_status == 1) << Describe(result);
-  const std::string head = before + "Exception " + class_name + " in module " +
-                           fs::path(kBinary).filename().string() + " at ";
-  const std::string tail = ".\n" + message + "\r\n";
-  const std::string& out = result.stdout_bytes;
-  const bool as_expected =
-      out.size() == head.size() + kAddressDigits + tail.size() &&
-      out.starts_with(head) && out.ends_with(tail) &&
-      out.find_first_not_of("0123456789ABCDEF", head.size()) ==
-          head.size() + kAddressDigits;
-  EXPECT_TRUE(as_expected) << "wanted " << class_name << " \"" << message
-                           << "\" after " << ::testing::PrintToString(before)
-                           << "; got " << Describe(result);
-}
-
-bool RunningAsRoot() { return ::geteuid() == 0; }
 
 // Writes to a pipe or FIFO whose reader may be gone. The write runs on a
 // thread of its own with SIGPIPE blocked, so a vanished reader shows as a
@@ -286,22 +233,8 @@ std::string MillionKeysAscending(const std::string& descending) {
   return ::testing::AssertionSuccess();
 }
 
-class HostileTest : public ::testing::Test {
+class HostileTest : public BinaryRunTest {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(temp_.path().empty()) << "cannot make a temporary directory";
-  }
-
-  std::string PathOf(const std::string& name) const { return temp_.Join(name); }
-
-  void WriteFile(const std::string& name, std::string_view bytes) {
-    ASSERT_TRUE(WriteFileBytes(PathOf(name), std::string(bytes))) << name;
-  }
-
-  std::optional<std::string> ReadFile(const std::string& name) const {
-    return ReadFileBytes(PathOf(name));
-  }
-
   // What the temporary directory holds, so that a test can tell nothing
   // but the output file was added.
   std::set<std::string> Entries() const {
@@ -313,25 +246,10 @@ class HostileTest : public ::testing::Test {
     return names;
   }
 
-  // Runs the tool in the temporary directory; it must start and end in
-  // time, and never print a runtime error.
-  RunResult Run(std::vector<std::string> arguments, RunOptions options = {}) {
-    options.working_directory = temp_.path();
-    options.arguments = std::move(arguments);
-    RunResult result = RunBinary(kBinary, options);
-    EXPECT_FALSE(result.exec_failed) << "cannot start " << kBinary << ": "
-                                     << std::strerror(result.exec_errno);
-    EXPECT_FALSE(result.timed_out) << "killed after the timeout";
-    EXPECT_EQ(result.stdout_bytes.find("Runtime error"), std::string::npos);
-    return result;
-  }
-
   std::future<RunResult> RunInBackground(std::vector<std::string> arguments) {
     return std::async(std::launch::async,
                       [this, arguments] { return Run(arguments); });
   }
-
-  ScopedTempDirectory temp_;
 };
 
 class HostileInputs : public HostileTest {};
@@ -362,7 +280,7 @@ TEST_F(HostileInputs, AnyBytesSortLikeTheModelAndLeaveTheInputAlone) {
     SCOPED_TRACE(input_case.name);
     const std::string input = input_case.input();
     WriteFile("x.mlf", input);
-    ExpectNormalEnd(Run({"x.mlf"}));
+    ExpectNormalEnd(Run({"x.mlf"}), kTwoLineEnds);
     const std::string expected = input_case.expected
                                      ? input_case.expected(input)
                                      : ModelSortedOutput(input);
@@ -386,7 +304,7 @@ TEST_F(HostileInputs, LineOf100MegabytesComesOutWhole) {
     file << kTail;
     ASSERT_TRUE(file);
   }
-  ExpectNormalEnd(Run({"x.mlf"}));
+  ExpectNormalEnd(Run({"x.mlf"}), kTwoLineEnds);
   EXPECT_TRUE(HoldsZerosBetween(PathOf("x.srt"),
                                 "#after it\r\n" + std::string(kHead), kZeros,
                                 "tail\r\n"));
@@ -418,7 +336,7 @@ TEST_F(HostileInputKinds, FifoFedByAnotherThreadIsSortedCompletely) {
     EXPECT_TRUE(WriteToPipe(writer, input));
     ::close(writer);
   }
-  ExpectNormalEnd(run.get());
+  ExpectNormalEnd(run.get(), kTwoLineEnds);
   EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"),
                         ModelSortedOutput(input)));
   EXPECT_TRUE(fs::is_fifo(PathOf("x.mlf")));
@@ -426,7 +344,7 @@ TEST_F(HostileInputKinds, FifoFedByAnotherThreadIsSortedCompletely) {
 
 TEST_F(HostileInputKinds, NullDeviceThroughALinkGivesEmptyOutput) {
   fs::create_symlink("/dev/null", PathOf("x.mlf"));
-  ExpectNormalEnd(Run({"x.mlf"}));
+  ExpectNormalEnd(Run({"x.mlf"}), kTwoLineEnds);
   EXPECT_EQ(ReadFile("x.srt"), "");
   EXPECT_EQ(fs::read_symlink(PathOf("x.mlf")), "/dev/null");
   EXPECT_EQ(Entries(), (std::set<std::string>{"x.mlf", "x.srt"}));
@@ -435,10 +353,10 @@ TEST_F(HostileInputKinds, NullDeviceThroughALinkGivesEmptyOutput) {
 // /dev/zero is one endless line, held whole in memory while it grows. With
 // no limit only the machine's memory would end it, so the test sets one.
 TEST_F(HostileInputKinds, EndlessInputRunsOutOfMemoryUnderALimit) {
-#ifdef MLFSORT_HOSTILE_UNDER_ASAN
-  GTEST_SKIP() << "the address sanitizer reserves far more address space "
-                  "than any useful RLIMIT_AS";
-#endif
+  if (kUnderAddressSanitizer) {
+    GTEST_SKIP() << "the address sanitizer reserves far more address space "
+                    "than any useful RLIMIT_AS";
+  }
   fs::create_symlink("/dev/zero", PathOf("x.mlf"));
   RunOptions options;
   options.address_space_limit = 24u << 20;
@@ -453,18 +371,16 @@ TEST_F(HostileInputKinds, EndlessInputRunsOutOfMemoryUnderALimit) {
 // start ends in a report (or the loader refuses to start the program at
 // all, status 127 with nothing written), never in a signal.
 TEST_F(HostileInputKinds, MemoryShortFromTheStartEndsInAReport) {
-#ifdef MLFSORT_HOSTILE_UNDER_ASAN
-  GTEST_SKIP() << "the address sanitizer reserves far more address space "
-                  "than any useful RLIMIT_AS";
-#endif
+  if (kUnderAddressSanitizer) {
+    GTEST_SKIP() << "the address sanitizer reserves far more address space "
+                    "than any useful RLIMIT_AS";
+  }
   WriteFile("x.mlf", kSmallInput);
   RunOptions options;
-  options.working_directory = temp_.path();
-  options.arguments = {"x.mlf"};
   int reports = 0;
   for (std::uint64_t limit = 2u << 20; limit < 16u << 20; limit += 32u << 10) {
     options.address_space_limit = limit;
-    const RunResult result = RunBinary(kBinary, options);
+    const RunResult result = RunUnchecked({"x.mlf"}, options);
     SCOPED_TRACE("RLIMIT_AS " + std::to_string(limit) + ": " +
                  Describe(result));
     ASSERT_TRUE(result.exited);
@@ -494,9 +410,7 @@ TEST_F(HostileOutputLocations, DirectoryNamedLikeTheOutputIsAccessDenied) {
     options.run_as_user = kNobody;
     options.run_as_group = kNobody;
   }
-  options.working_directory = temp_.path();
-  options.arguments = {"x.mlf"};
-  const RunResult result = RunBinary(kBinary, options);
+  const RunResult result = RunUnchecked({"x.mlf"}, options);
   if (result.exec_failed && options.run_as_user) {
     GTEST_SKIP() << "the unprivileged account cannot start " << kBinary << " ("
                  << std::strerror(result.exec_errno) << ")";
@@ -567,7 +481,7 @@ TEST_F(HostileTwoRunsAtOnce, SecondRunOnTheSameFilesStopsAndTheFirstEnds) {
 
   EXPECT_TRUE(WriteToPipe(writer, rest));
   ::close(writer);
-  ExpectNormalEnd(first.get());
+  ExpectNormalEnd(first.get(), kTwoLineEnds);
   EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"),
                         ModelSortedOutput(head + rest)));
   EXPECT_EQ(Entries(), (std::set<std::string>{"x.mlf", "x.srt"}));
@@ -610,16 +524,16 @@ TEST_F(HostileTwoRunsAtOnce, SecondRunNeverWritesOverTheFirstOnesInput) {
     output.append(chunk, static_cast<std::size_t>(got));
   }
   ::close(reader);
-  ExpectNormalEnd(first.get());
+  ExpectNormalEnd(first.get(), kTwoLineEnds);
   EXPECT_TRUE(SameBytes(output, ModelSortedOutput(input)));
   EXPECT_EQ(ReadFile("r.mlf"), kSmallInput);
 }
 
 TEST_F(HostileMemoryChecker, SmallSortIsCleanUnderValgrind) {
-#ifdef MLFSORT_HOSTILE_UNDER_ASAN
-  GTEST_SKIP() << "valgrind cannot run a binary built with the address "
-                  "sanitizer";
-#endif
+  if (kUnderAddressSanitizer) {
+    GTEST_SKIP() << "valgrind cannot run a binary built with the address "
+                    "sanitizer";
+  }
   std::optional<std::string> valgrind;
   const char* path = std::getenv("PATH");
   for (std::string_view dirs = path ? path : ""; !valgrind;) {
@@ -643,7 +557,7 @@ TEST_F(HostileMemoryChecker, SmallSortIsCleanUnderValgrind) {
   options.timeout = milliseconds(60000);
   const RunResult result = RunBinary(*valgrind, options);
   ASSERT_FALSE(result.exec_failed) << std::strerror(result.exec_errno);
-  ExpectNormalEnd(result);
+  ExpectNormalEnd(result, kTwoLineEnds);
   EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"),
                         ModelSortedOutput(input)));
 }

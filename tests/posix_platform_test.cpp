@@ -17,11 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "platform/posix_error.h"
+#include "support/temp_files.h"
 
 namespace mlfsort {
 namespace {
@@ -36,37 +35,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::uint32_t kStreamChunk = 128;  // what the text streams move
-
-// A fresh directory under the system's temporary directory, removed with
-// everything in it.
-class ScopedTempDir {
- public:
-  ScopedTempDir() {
-    std::string pattern =
-        (fs::temp_directory_path() / "mlfsort_posix_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScopedTempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return contents.str();
-}
-
-void WriteWholeFile(const std::string& path, std::string_view contents) {
-  std::ofstream(path, std::ios::binary)
-      .write(contents.data(), static_cast<std::streamsize>(contents.size()));
-}
 
 // Bytes that differ from position to position, so a lost, doubled or
 // reordered block shows.
@@ -125,7 +93,7 @@ class PosixPlatformTest : public testing::Test {
     return received;
   }
 
-  ScopedTempDir temp_dir_;
+  ScopedTempDirectory temp_dir_;
   std::unique_ptr<PosixPlatform> platform_ =
       std::make_unique<PosixPlatform>(0, nullptr);
 };
@@ -172,7 +140,7 @@ TEST(PosixErrorTest, MissingNameWithoutDirectoryPartIsAMissingFile) {
 using PosixPlatformOpenTest = PosixPlatformTest;
 
 TEST_F(PosixPlatformOpenTest, FailedOpensLeaveThePlatformCode) {
-  WriteWholeFile(PathOf("file"), "x");
+  ASSERT_TRUE(WriteFileBytes(PathOf("file"), "x"));
   const std::string too_long =
       PathOf(std::string(4096 - temp_dir_.path().size() - 1, 'n'));
   ASSERT_EQ(too_long.size(), 4096u);
@@ -199,12 +167,12 @@ TEST_F(PosixPlatformOpenTest, UnreadableAndReadOnlyFilesAreDenied) {
   if (::geteuid() == 0) {
     GTEST_SKIP() << "running as root, which may read and write any file";
   }
-  WriteWholeFile(PathOf("locked"), "kept");
+  ASSERT_TRUE(WriteFileBytes(PathOf("locked"), "kept"));
   ASSERT_EQ(::chmod(PathOf("locked").c_str(), 0444), 0);
   EXPECT_EQ(platform_->CreateForWriting(PathOf("locked").c_str()),
             kInvalidHandle);
   EXPECT_EQ(platform_->GetLastError(), 5u);
-  EXPECT_EQ(ReadWholeFile(PathOf("locked")), "kept");
+  EXPECT_EQ(ReadFileBytes(PathOf("locked")), "kept");
   ASSERT_EQ(::chmod(PathOf("locked").c_str(), 0), 0);
   EXPECT_EQ(platform_->OpenForReading(PathOf("locked").c_str()),
             kInvalidHandle);
@@ -213,20 +181,20 @@ TEST_F(PosixPlatformOpenTest, UnreadableAndReadOnlyFilesAreDenied) {
 
 TEST_F(PosixPlatformOpenTest, ReaderKeepsWritersOffAndTheFileIntact) {
   const std::string path = PathOf("shared.mlf");
-  WriteWholeFile(path, "#!MLF!#\r\n");
+  ASSERT_TRUE(WriteFileBytes(path, "#!MLF!#\r\n"));
   const Handle reader = platform_->OpenForReading(path.c_str());
   ASSERT_NE(reader, kInvalidHandle);
   const Handle second_reader = platform_->OpenForReading(path.c_str());
   EXPECT_NE(second_reader, kInvalidHandle);
   EXPECT_EQ(platform_->CreateForWriting(path.c_str()), kInvalidHandle);
   EXPECT_EQ(platform_->GetLastError(), 32u);
-  EXPECT_EQ(ReadWholeFile(path), "#!MLF!#\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "#!MLF!#\r\n");
   EXPECT_TRUE(platform_->CloseHandle(reader));
   EXPECT_TRUE(platform_->CloseHandle(second_reader));
 
   const Handle writer = platform_->CreateForWriting(path.c_str());
   ASSERT_NE(writer, kInvalidHandle);
-  EXPECT_EQ(ReadWholeFile(path), "");  // emptied once the lock is held
+  EXPECT_EQ(ReadFileBytes(path), "");  // emptied once the lock is held
   EXPECT_TRUE(platform_->CloseHandle(writer));
 }
 
@@ -251,7 +219,7 @@ TEST_F(PosixPlatformOpenTest, DevicesAndFifosAreOpenedWithoutTruncation) {
   const std::string fifo = PathOf("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::string received;
-  std::thread reader([&] { received = ReadWholeFile(fifo); });
+  std::thread reader([&] { received = ReadFileBytes(fifo).value_or(""); });
   const Handle writer = platform_->CreateForWriting(fifo.c_str());
   EXPECT_NE(writer, kInvalidHandle) << platform_->GetLastError();
   if (writer == kInvalidHandle) ::close(::open(fifo.c_str(), O_WRONLY));
@@ -270,9 +238,9 @@ TEST_F(PosixPlatformTransferTest, GatheredBytesReachTheFileAtClose) {
   ASSERT_NE(writer, kInvalidHandle);
   EXPECT_EQ(platform_->GetFileType(writer), FileType::kDisk);
   ASSERT_TRUE(WriteInChunks(writer, "line\r\n", kStreamChunk));
-  EXPECT_EQ(ReadWholeFile(path), "");  // one system call per block, not now
+  EXPECT_EQ(ReadFileBytes(path), "");  // one system call per block, not now
   EXPECT_TRUE(platform_->CloseHandle(writer));
-  EXPECT_EQ(ReadWholeFile(path), "line\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "line\r\n");
 }
 
 TEST_F(PosixPlatformTransferTest, ManyBlocksTravelIntactBothWays) {
@@ -287,7 +255,7 @@ TEST_F(PosixPlatformTransferTest, ManyBlocksTravelIntactBothWays) {
   ASSERT_TRUE(WriteInChunks(writer, std::string_view(data).substr(half),
                             2 * PosixPlatform::kBlockBytes));
   EXPECT_TRUE(platform_->CloseHandle(writer));
-  EXPECT_EQ(ReadWholeFile(path), data);
+  EXPECT_EQ(ReadFileBytes(path), data);
 
   const Handle reader = platform_->OpenForReading(path.c_str());
   ASSERT_NE(reader, kInvalidHandle);
@@ -489,7 +457,7 @@ TEST_F(PosixPlatformProcessTest, ExitProcessHandsOverGatheredBytes) {
     return 91;
   });
   EXPECT_EQ(status, 7);
-  EXPECT_EQ(ReadWholeFile(path), "never closed");
+  EXPECT_EQ(ReadFileBytes(path), "never closed");
 }
 
 TEST_F(PosixPlatformProcessTest, SystemPlatformTurnsBrokenPipesInto232) {
@@ -539,7 +507,7 @@ TEST_F(PosixPlatformProcessTest, ClosedStandardHandleFailsWith6) {
 
 TEST_F(PosixPlatformProcessTest, LocateCodeNamesTheModuleFile) {
   CodeLocation where;
-  const auto* own_code = reinterpret_cast<const void*>(&ReadWholeFile);
+  const auto* own_code = reinterpret_cast<const void*>(&Pattern);
   ASSERT_TRUE(platform_->LocateCode(own_code, &where));
   EXPECT_EQ(std::string(where.module_name),
             fs::read_symlink("/proc/self/exe").filename().string());

@@ -10,6 +10,7 @@
 #include "process/command_line.h"
 #include "sorter/collation_key_order.h"
 #include "support/binary_runner.h"
+#include "support/temp_files.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

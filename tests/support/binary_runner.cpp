@@ -11,9 +11,9 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <utility>
+
+#include "support/child_streams.h"
 
 namespace mlfsort {
 namespace {
@@ -57,34 +57,54 @@ UniqueFd AboveStandardStreams(int fd) {
   return UniqueFd(moved);
 }
 
-bool MakePipe(UniqueFd* read_end, UniqueFd* write_end) {
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
-  *read_end = AboveStandardStreams(ends[0]);
-  *write_end = AboveStandardStreams(ends[1]);
-  return read_end->valid() && write_end->valid();
-}
+// The calls ChildStreams needs, on descriptors.
+struct PosixFiles {
+  using Handle = UniqueFd;
+  static constexpr char kNullDevice[] = "/dev/null";
 
-// An unlinked scratch file, so nothing is left behind whatever happens.
-UniqueFd MakeScratchFile() {
-  std::string pattern =
-      (fs::temp_directory_path() / "mlfsort_run_XXXXXX").string();
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd >= 0) ::unlink(pattern.c_str());
-  return AboveStandardStreams(fd);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written =
-        ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
+  static bool MakePipe(UniqueFd* read_end, UniqueFd* write_end) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    *read_end = AboveStandardStreams(ends[0]);
+    *write_end = AboveStandardStreams(ends[1]);
+    return read_end->valid() && write_end->valid();
   }
-  return true;
-}
+
+  static UniqueFd OpenToRead(const std::string& path) {
+    return AboveStandardStreams(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  }
+
+  static UniqueFd OpenToWrite(const std::string& path, bool append) {
+    return AboveStandardStreams(::open(
+        path.c_str(),
+        O_RDWR | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0666));
+  }
+
+  // Unlinked at once, so nothing is left behind whatever happens.
+  static UniqueFd MakeScratchFile() {
+    std::string pattern =
+        (fs::temp_directory_path() / "mlfsort_run_XXXXXX").string();
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(pattern.c_str());
+    return AboveStandardStreams(fd);
+  }
+
+  static bool WriteAll(const UniqueFd& file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t written =
+          ::write(file.get(), bytes.data() + done, bytes.size() - done);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      done += static_cast<std::size_t>(written);
+    }
+    return true;
+  }
+
+  static bool Rewind(const UniqueFd& file) {
+    return ::lseek(file.get(), 0, SEEK_SET) == 0;
+  }
+};
 
 std::string ReadAllFrom(int fd, off_t offset) {
   std::string bytes;
@@ -179,68 +199,24 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
     argv.push_back(argument.data());
   argv.push_back(nullptr);
 
-  UniqueFd stdin_child, stdin_feed;
-  switch (options.input) {
-    case ChildInput::kPipe:
-      if (!MakePipe(&stdin_child, &stdin_feed)) return result;
-      ::fcntl(stdin_feed.get(), F_SETFL,
-              ::fcntl(stdin_feed.get(), F_GETFL) | O_NONBLOCK);
-      break;
-    case ChildInput::kFile:
-      if (!options.stdin_path.empty()) {
-        stdin_child = AboveStandardStreams(
-            ::open(options.stdin_path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!stdin_child.valid()) return result;
-        break;
-      }
-      stdin_child = MakeScratchFile();
-      if (!stdin_child.valid() ||
-          !WriteAll(stdin_child.get(), options.stdin_bytes) ||
-          ::lseek(stdin_child.get(), 0, SEEK_SET) != 0) {
-        return result;
-      }
-      break;
-    case ChildInput::kDevNull:
-      stdin_child =
-          AboveStandardStreams(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-      break;
-    case ChildInput::kClosed:
-      break;
-  }
-
-  UniqueFd stdout_child, stdout_capture;
-  switch (options.output) {
-    case ChildOutput::kPipe:
-      if (!MakePipe(&stdout_capture, &stdout_child)) return result;
-      break;
-    case ChildOutput::kFile:
-      stdout_child = options.stdout_path.empty()
-                         ? MakeScratchFile()
-                         : AboveStandardStreams(::open(
-                               options.stdout_path.c_str(),
-                               O_RDWR | O_CREAT | O_CLOEXEC |
-                                   (options.stdout_append ? O_APPEND : O_TRUNC),
-                               0666));
-      if (!stdout_child.valid()) return result;
-      break;
-    case ChildOutput::kReaderGone: {
-      UniqueFd reader;
-      if (!MakePipe(&reader, &stdout_child)) return result;
-      break;  // `reader` closes here, before the child exists
-    }
-    case ChildOutput::kClosed:
-      break;
+  ChildStreams<PosixFiles> streams;
+  if (!streams.Open(options)) return result;
+  // The feeding is done between reads of the child's output, so a write
+  // must never wait for the child.
+  if (streams.stdin_feed.valid()) {
+    ::fcntl(streams.stdin_feed.get(), F_SETFL,
+            ::fcntl(streams.stdin_feed.get(), F_GETFL) | O_NONBLOCK);
   }
 
   UniqueFd stderr_child, stderr_capture, exec_error_read, exec_error_write;
-  if (!MakePipe(&stderr_capture, &stderr_child) ||
-      !MakePipe(&exec_error_read, &exec_error_write)) {
+  if (!PosixFiles::MakePipe(&stderr_capture, &stderr_child) ||
+      !PosixFiles::MakePipe(&exec_error_read, &exec_error_write)) {
     return result;
   }
 
   ChildDescriptors child_fds;
-  child_fds.stdin_fd = stdin_child.get();
-  child_fds.stdout_fd = stdout_child.get();
+  child_fds.stdin_fd = streams.stdin_child.get();
+  child_fds.stdout_fd = streams.stdout_child.get();
   child_fds.stderr_fd = stderr_child.get();
   child_fds.exec_error_fd = exec_error_write.get();
 
@@ -251,16 +227,9 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
     result.exec_errno = errno;
     return result;
   }
-  stdin_child.Reset();
+  streams.CloseChildEnds(options);
   stderr_child.Reset();
   exec_error_write.Reset();
-  // The file kept for standard output is read back after the child ends;
-  // every other child end must go now so that end of data is seen.
-  UniqueFd stdout_file;
-  if (options.output == ChildOutput::kFile) {
-    stdout_file = std::move(stdout_child);
-  }
-  stdout_child.Reset();
 
   int exec_error = 0;
   ssize_t got;
@@ -276,16 +245,20 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
 
   const Clock::time_point deadline = Clock::now() + options.timeout;
   std::size_t stdin_done = 0;
-  if (stdin_feed.valid() && options.stdin_bytes.empty()) stdin_feed.Reset();
-  while (stdin_feed.valid() || stdout_capture.valid() ||
+  if (streams.stdin_feed.valid() && options.stdin_bytes.empty()) {
+    streams.stdin_feed.Reset();
+  }
+  while (streams.stdin_feed.valid() || streams.stdout_capture.valid() ||
          stderr_capture.valid()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - Clock::now());
     if (left.count() <= 0) break;
     std::vector<pollfd> watched;
-    if (stdin_feed.valid()) watched.push_back({stdin_feed.get(), POLLOUT, 0});
-    if (stdout_capture.valid()) {
-      watched.push_back({stdout_capture.get(), POLLIN, 0});
+    if (streams.stdin_feed.valid()) {
+      watched.push_back({streams.stdin_feed.get(), POLLOUT, 0});
+    }
+    if (streams.stdout_capture.valid()) {
+      watched.push_back({streams.stdout_capture.get(), POLLIN, 0});
     }
     if (stderr_capture.valid()) {
       watched.push_back({stderr_capture.get(), POLLIN, 0});
@@ -297,7 +270,7 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
     }
     for (const pollfd& entry : watched) {
       if (entry.revents == 0) continue;
-      if (entry.fd == stdin_feed.get()) {
+      if (entry.fd == streams.stdin_feed.get()) {
         const ssize_t written =
             ::write(entry.fd, options.stdin_bytes.data() + stdin_done,
                     options.stdin_bytes.size() - stdin_done);
@@ -305,16 +278,16 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
         const bool retry = written < 0 && (errno == EAGAIN || errno == EINTR);
         if (stdin_done == options.stdin_bytes.size() ||
             (written <= 0 && !retry)) {
-          stdin_feed.Reset();  // done, or the child closed its end
+          streams.stdin_feed.Reset();  // done, or the child closed its end
         }
         continue;
       }
       char chunk[65536];
       const ssize_t read_now = ::read(entry.fd, chunk, sizeof chunk);
       if (read_now < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      const bool is_stdout = entry.fd == stdout_capture.get();
+      const bool is_stdout = entry.fd == streams.stdout_capture.get();
       if (read_now <= 0) {
-        (is_stdout ? stdout_capture : stderr_capture).Reset();
+        (is_stdout ? streams.stdout_capture : stderr_capture).Reset();
         continue;
       }
       (is_stdout ? result.stdout_bytes : result.stderr_bytes)
@@ -342,49 +315,12 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
     result.signaled = true;
     result.signal_number = WTERMSIG(status);
   }
-  if (stdout_file.valid())
-    result.stdout_bytes = ReadAllFrom(stdout_file.get(), 0);
+  if (streams.output_file.valid()) {
+    result.stdout_bytes = ReadAllFrom(streams.output_file.get(), 0);
+  }
   return result;
 }
 
-ScopedTempDirectory::ScopedTempDirectory() {
-  std::string pattern =
-      (fs::temp_directory_path() / "mlfsort_e2e_XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-ScopedTempDirectory::~ScopedTempDirectory() {
-  if (path_.empty()) return;
-  // A test may have taken away write permission from a directory inside;
-  // give it back, or the entries below it could not be removed.
-  std::error_code ignored;
-  for (fs::recursive_directory_iterator it(path_, ignored), end;
-       !ignored && it != end; it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add,
-                      ignored);
-    }
-  }
-  ignored.clear();
-  fs::remove_all(path_, ignored);
-}
-
-std::string ScopedTempDirectory::Join(const std::string& name) const {
-  return (fs::path(path_) / name).string();
-}
-
-std::optional<std::string> ReadFileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return std::move(contents).str();
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file);
-}
+bool RunningAsRoot() { return ::geteuid() == 0; }
 
 }  // namespace mlfsort

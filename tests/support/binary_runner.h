@@ -1,6 +1,5 @@
 // Runs a built program as a child process for end-to-end tests, with its
-// standard streams set up the way a test needs, and a scoped temporary
-// directory to run it in.
+// standard streams set up the way a test needs.
 
 #ifndef MLFSORT_TESTS_SUPPORT_BINARY_RUNNER_H_
 #define MLFSORT_TESTS_SUPPORT_BINARY_RUNNER_H_
@@ -73,28 +72,10 @@ struct RunResult {
 // while the caller is shielded from it for the duration of the call.
 RunResult RunBinary(const std::string& program, const RunOptions& options);
 
-// A fresh directory under the system's temporary directory, made with
-// mkdtemp and removed with everything in it when the object goes away.
-// path() is empty when it could not be made.
-class ScopedTempDirectory {
- public:
-  ScopedTempDirectory();
-  ~ScopedTempDirectory();
-  ScopedTempDirectory(const ScopedTempDirectory&) = delete;
-  ScopedTempDirectory& operator=(const ScopedTempDirectory&) = delete;
-
-  const std::string& path() const { return path_; }
-  // path() joined with a relative name.
-  std::string Join(const std::string& name) const;
-
- private:
-  std::string path_;
-};
-
-// Whole-file helpers for tests that check what a run left on disk.
-// ReadFileBytes returns std::nullopt when the file cannot be opened.
-std::optional<std::string> ReadFileBytes(const std::string& path);
-bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// Whether this process has the superuser's rights, which no permission bit
+// refuses anything; a run can give them up with run_as_user. Never so on
+// Windows.
+bool RunningAsRoot();
 
 }  // namespace mlfsort
 

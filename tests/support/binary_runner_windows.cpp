@@ -18,21 +18,17 @@
 //   ERROR_NOT_SUPPORTED.
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <utility>
 
 #include "support/binary_runner.h"
+#include "support/child_streams.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 namespace mlfsort {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Owns one Win32 handle; null and the invalid-handle value both mean none.
 class UniqueHandle {
@@ -74,45 +70,74 @@ UniqueHandle InheritableCopy(HANDLE handle) {
   return UniqueHandle(copy);
 }
 
-bool MakePipe(UniqueHandle* read_end, UniqueHandle* write_end) {
-  HANDLE read_handle = nullptr;
-  HANDLE write_handle = nullptr;
-  if (!::CreatePipe(&read_handle, &write_handle, nullptr, 0)) return false;
-  *read_end = UniqueHandle(read_handle);
-  *write_end = UniqueHandle(write_handle);
-  return true;
+// Others may read and write the file while the child has it, as with a
+// shell's redirection.
+UniqueHandle OpenShared(const std::string& path, DWORD access,
+                        DWORD disposition) {
+  return UniqueHandle(
+      ::CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// A file that goes away with its last handle, so nothing is left behind.
-UniqueHandle MakeScratchFile() {
-  char directory[MAX_PATH + 1];
-  char path[MAX_PATH + 1];
-  const DWORD length = ::GetTempPathA(sizeof directory, directory);
-  if (length == 0 || length > sizeof directory ||
-      ::GetTempFileNameA(directory, "mlf", 0, path) == 0) {
-    return UniqueHandle();
+// The calls ChildStreams needs, on Win32 handles.
+struct WindowsFiles {
+  using Handle = UniqueHandle;
+  static constexpr char kNullDevice[] = "NUL";
+
+  static bool MakePipe(UniqueHandle* read_end, UniqueHandle* write_end) {
+    HANDLE read_handle = nullptr;
+    HANDLE write_handle = nullptr;
+    if (!::CreatePipe(&read_handle, &write_handle, nullptr, 0)) return false;
+    *read_end = UniqueHandle(read_handle);
+    *write_end = UniqueHandle(write_handle);
+    return true;
   }
-  return UniqueHandle(::CreateFileA(
-      path, GENERIC_READ | GENERIC_WRITE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-      nullptr));
-}
 
-bool WriteAll(HANDLE handle, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD written = 0;
-    if (!::WriteFile(handle, bytes.data() + done,
-                     static_cast<DWORD>(bytes.size() - done), &written,
-                     nullptr) ||
-        written == 0) {
-      return false;
+  static UniqueHandle OpenToRead(const std::string& path) {
+    return OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+  }
+
+  static UniqueHandle OpenToWrite(const std::string& path, bool append) {
+    return append
+               ? OpenShared(path, GENERIC_READ | FILE_APPEND_DATA, OPEN_ALWAYS)
+               : OpenShared(path, GENERIC_READ | GENERIC_WRITE, CREATE_ALWAYS);
+  }
+
+  // Deleted with its last handle, so nothing is left behind.
+  static UniqueHandle MakeScratchFile() {
+    char directory[MAX_PATH + 1];
+    char path[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathA(sizeof directory, directory);
+    if (length == 0 || length > sizeof directory ||
+        ::GetTempFileNameA(directory, "mlf", 0, path) == 0) {
+      return UniqueHandle();
     }
-    done += written;
+    return UniqueHandle(::CreateFileA(
+        path, GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+        nullptr));
   }
-  return true;
-}
+
+  static bool WriteAll(const UniqueHandle& file, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD written = 0;
+      if (!::WriteFile(file.get(), bytes.data() + done,
+                       static_cast<DWORD>(bytes.size() - done), &written,
+                       nullptr) ||
+          written == 0) {
+        return false;
+      }
+      done += written;
+    }
+    return true;
+  }
+
+  static bool Rewind(const UniqueHandle& file) {
+    return ::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0;
+  }
+};
 
 // Reads until the end of the data or a failure (a pipe whose writers have
 // all gone fails with ERROR_BROKEN_PIPE).
@@ -164,69 +189,14 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
     return result;
   }
 
-  UniqueHandle stdin_child, stdin_feed;
-  switch (options.input) {
-    case ChildInput::kPipe:
-      if (!MakePipe(&stdin_child, &stdin_feed)) return result;
-      break;
-    case ChildInput::kFile:
-      if (!options.stdin_path.empty()) {
-        stdin_child = UniqueHandle(
-            ::CreateFileA(options.stdin_path.c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!stdin_child.valid()) return result;
-        break;
-      }
-      stdin_child = MakeScratchFile();
-      if (!stdin_child.valid() ||
-          !WriteAll(stdin_child.get(), options.stdin_bytes) ||
-          ::SetFilePointer(stdin_child.get(), 0, nullptr, FILE_BEGIN) != 0) {
-        return result;
-      }
-      break;
-    case ChildInput::kDevNull:
-      stdin_child = UniqueHandle(
-          ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr));
-      break;
-    case ChildInput::kClosed:
-      break;
-  }
-
-  UniqueHandle stdout_child, stdout_capture;
-  switch (options.output) {
-    case ChildOutput::kPipe:
-      if (!MakePipe(&stdout_capture, &stdout_child)) return result;
-      break;
-    case ChildOutput::kFile:
-      if (options.stdout_path.empty()) {
-        stdout_child = MakeScratchFile();
-        break;
-      }
-      stdout_child = UniqueHandle(::CreateFileA(
-          options.stdout_path.c_str(),
-          GENERIC_READ |
-              (options.stdout_append ? FILE_APPEND_DATA : GENERIC_WRITE),
-          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-          options.stdout_append ? OPEN_ALWAYS : CREATE_ALWAYS,
-          FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!stdout_child.valid()) return result;
-      break;
-    case ChildOutput::kReaderGone: {
-      UniqueHandle reader;
-      if (!MakePipe(&reader, &stdout_child)) return result;
-      break;  // `reader` closes here, before the child exists
-    }
-    case ChildOutput::kClosed:
-      break;
-  }
+  ChildStreams<WindowsFiles> streams;
+  if (!streams.Open(options)) return result;
 
   UniqueHandle stderr_capture, stderr_child;
-  if (!MakePipe(&stderr_capture, &stderr_child)) return result;
+  if (!WindowsFiles::MakePipe(&stderr_capture, &stderr_child)) return result;
 
-  UniqueHandle inherited_stdin = InheritableCopy(stdin_child.get());
-  UniqueHandle inherited_stdout = InheritableCopy(stdout_child.get());
+  UniqueHandle inherited_stdin = InheritableCopy(streams.stdin_child.get());
+  UniqueHandle inherited_stdout = InheritableCopy(streams.stdout_child.get());
   UniqueHandle inherited_stderr = InheritableCopy(stderr_child.get());
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -249,30 +219,24 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
   }
   const UniqueHandle process_handle(process.hProcess);
   ::CloseHandle(process.hThread);
-  // The file kept for standard output is read back after the child ends;
-  // every other child end must go now so that the end of data is seen.
+  // Every child end must go now so that the end of data is seen.
   inherited_stdin.Reset();
   inherited_stdout.Reset();
   inherited_stderr.Reset();
-  stdin_child.Reset();
+  streams.CloseChildEnds(options);
   stderr_child.Reset();
-  UniqueHandle stdout_file;
-  if (options.output == ChildOutput::kFile) {
-    stdout_file = std::move(stdout_child);
-  }
-  stdout_child.Reset();
 
   // Each pipe has its own thread, so a child that fills one while the
   // runner waits on another never blocks. A child that stops reading its
   // input holds up only the feeding thread, until the child is gone.
-  std::thread feeder([&stdin_feed, &options] {
-    if (!stdin_feed.valid()) return;
-    WriteAll(stdin_feed.get(), options.stdin_bytes);
-    stdin_feed.Reset();
+  std::thread feeder([&streams, &options] {
+    if (!streams.stdin_feed.valid()) return;
+    WindowsFiles::WriteAll(streams.stdin_feed, options.stdin_bytes);
+    streams.stdin_feed.Reset();
   });
-  std::thread stdout_reader([&stdout_capture, &result] {
-    if (stdout_capture.valid()) {
-      result.stdout_bytes = ReadAll(stdout_capture.get());
+  std::thread stdout_reader([&streams, &result] {
+    if (streams.stdout_capture.valid()) {
+      result.stdout_bytes = ReadAll(streams.stdout_capture.get());
     }
   });
   std::thread stderr_reader([&stderr_capture, &result] {
@@ -304,51 +268,13 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
       result.exit_status = static_cast<int>(exit_code);
     }
   }
-  if (stdout_file.valid() &&
-      ::SetFilePointer(stdout_file.get(), 0, nullptr, FILE_BEGIN) == 0) {
-    result.stdout_bytes = ReadAll(stdout_file.get());
+  if (streams.output_file.valid() &&
+      WindowsFiles::Rewind(streams.output_file)) {
+    result.stdout_bytes = ReadAll(streams.output_file.get());
   }
   return result;
 }
 
-ScopedTempDirectory::ScopedTempDirectory() {
-  std::error_code failed;
-  const fs::path base = fs::temp_directory_path(failed);
-  if (failed) return;
-  // A name another run already took is skipped; create_directory tells.
-  const unsigned long long seed =
-      (static_cast<unsigned long long>(::GetCurrentProcessId()) << 32) ^
-      ::GetTickCount64();
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate =
-        base / ("mlfsort_e2e_" + std::to_string(seed + attempt));
-    if (fs::create_directory(candidate, failed)) {
-      path_ = candidate.string();
-      return;
-    }
-  }
-}
-
-ScopedTempDirectory::~ScopedTempDirectory() {
-  std::error_code ignored;
-  if (!path_.empty()) fs::remove_all(path_, ignored);
-}
-
-std::string ScopedTempDirectory::Join(const std::string& name) const {
-  return (fs::path(path_) / name).string();
-}
-
-std::optional<std::string> ReadFileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(file),
-                     std::istreambuf_iterator<char>());
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(file);
-}
+bool RunningAsRoot() { return false; }
 
 }  // namespace mlfsort

@@ -1,0 +1,68 @@
+// A platform that hands every call on to another one, for tests that change
+// a few calls of a platform and keep the rest: derive from it and override
+// only those. An override reaches the wrapped platform through the base
+// method (PlatformWrapper::ReadFile and so on).
+
+#ifndef MLFSORT_TESTS_SUPPORT_PLATFORM_WRAPPER_H_
+#define MLFSORT_TESTS_SUPPORT_PLATFORM_WRAPPER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace mlfsort {
+
+class PlatformWrapper : public Platform {
+ public:
+  // `target` must outlive the wrapper.
+  explicit PlatformWrapper(Platform& target) : target_(target) {}
+
+  std::size_t MaxNameBytes() const override { return target_.MaxNameBytes(); }
+  Handle OpenForReading(const char* name) override {
+    return target_.OpenForReading(name);
+  }
+  Handle CreateForWriting(const char* name) override {
+    return target_.CreateForWriting(name);
+  }
+  Handle GetStdHandle(StandardHandle which) override {
+    return target_.GetStdHandle(which);
+  }
+  FileType GetFileType(Handle handle) override {
+    return target_.GetFileType(handle);
+  }
+  bool ReadFile(Handle handle, void* buffer, std::uint32_t size,
+                std::uint32_t* bytes_read) override {
+    return target_.ReadFile(handle, buffer, size, bytes_read);
+  }
+  bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
+                 std::uint32_t* bytes_written) override {
+    return target_.WriteFile(handle, buffer, size, bytes_written);
+  }
+  bool CloseHandle(Handle handle) override {
+    return target_.CloseHandle(handle);
+  }
+  std::uint32_t GetLastError() override { return target_.GetLastError(); }
+  bool IsSameFile(const char* a, const char* b) override {
+    return target_.IsSameFile(a, b);
+  }
+  bool IsFileOfHandle(const char* name, Handle handle) override {
+    return target_.IsFileOfHandle(name, handle);
+  }
+  ProcessArguments GetCommandLine() override {
+    return target_.GetCommandLine();
+  }
+  const LocaleCollation* Collation() override { return target_.Collation(); }
+  GrowableMemory& BulkMemory() override { return target_.BulkMemory(); }
+  bool LocateCode(const void* code, CodeLocation* where) override {
+    return target_.LocateCode(code, where);
+  }
+  void ExitProcess(int status) override { target_.ExitProcess(status); }
+
+ private:
+  Platform& target_;
+};
+
+}  // namespace mlfsort
+
+#endif  // MLFSORT_TESTS_SUPPORT_PLATFORM_WRAPPER_H_
