@@ -24,10 +24,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
 # Tests, test discovery and CTest run the Windows programs through Wine,
 # quietly, with the user locale English (United States), the order that the
-# key order tests expect. Without Wine the build still works; only running
-# needs it.
+# key order tests expect; wine-run starts a program again when Wine failed
+# to start it. Without Wine the build still works; only running needs it.
 find_program(MLFSORT_WINE wine)
 if(MLFSORT_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all LC_ALL=en_US.UTF-8
-                                     ${MLFSORT_WINE})
+      bash ${CMAKE_CURRENT_LIST_DIR}/wine-run ${MLFSORT_WINE})
 endif()

@@ -424,7 +424,8 @@ TEST_F(PosixPlatformTest, BulkMemoryBlocksGrowKeepingTheirBytes) {
   GrowableMemory& memory = platform_->BulkMemory();
   constexpr std::size_t kLargePage = std::size_t{2} << 20;
   constexpr std::size_t kAlign = alignof(std::max_align_t);
-  // Small to large (a copy), then large to larger (the pages move).
+  // Small to large (a copy), then large to larger (the pages move, or are
+  // copied where the system cannot move them).
   std::size_t size = 1000;
   auto* block = static_cast<unsigned char*>(memory.allocate(size, kAlign));
   for (std::size_t at = 0; at < size; ++at) block[at] = at % 251;

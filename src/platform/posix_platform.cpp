@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#if MLFSORT_HAVE_DLADDR1
 #include <link.h>
+#endif
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -117,6 +119,9 @@ bool HasBlock(char*& block) {
 }
 
 void CopyFileName(const char* path, CodeLocation* where) {
+  // dladdr gives no name for a program started without argv[0], as some
+  // kernels allow.
+  if (path == nullptr) return;
   const char* last_slash = std::strrchr(path, '/');
   const char* file_name = last_slash == nullptr ? path : last_slash + 1;
   const std::size_t length =
@@ -125,14 +130,60 @@ void CopyFileName(const char* path, CodeLocation* where) {
   where->module_name[length] = '\0';
 }
 
+// The calls below are Linux's own; CMake tells which ones the system has
+// (MLFSORT_HAVE_...), and each has a plain POSIX fallback.
+
+// The advice is a hint: where the kernel declines it, or takes no such
+// advice, a block works the same with small pages.
+#if MLFSORT_HAVE_MADV_HUGEPAGE
+void AdviseLargePages(void* block, std::size_t size) {
+  ::madvise(block, size, MADV_HUGEPAGE);
+}
+#else
+void AdviseLargePages(void*, std::size_t) {}
+#endif
+
+// dladdr for `code`, and whether it lies in the main program, which only the
+// link map tells apart: its entry is the one without a name.
+#if MLFSORT_HAVE_DLADDR1
+bool FindModule(const void* code, Dl_info* info, bool* in_main_program) {
+  link_map* module = nullptr;
+  if (::dladdr1(code, info, reinterpret_cast<void**>(&module),
+                RTLD_DL_LINKMAP) == 0) {
+    return false;
+  }
+  *in_main_program = module != nullptr && module->l_name[0] == '\0';
+  return true;
+}
+#else
+bool FindModule(const void* code, Dl_info* info, bool* in_main_program) {
+  *in_main_program = false;
+  return ::dladdr(code, info) != 0;
+}
+#endif
+
+// The path of the running program's file, read into `buffer`, or nullptr.
+#if MLFSORT_HAVE_PROC_SELF_EXE
+const char* ProgramPath(char (&buffer)[kMaxNameBytes + 1]) {
+  const ssize_t length =
+      ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return nullptr;
+  buffer[length] = '\0';
+  return buffer;
+}
+#else
+const char* ProgramPath(char (&)[kMaxNameBytes + 1]) { return nullptr; }
+#endif
+
 // Blocks of a large page and more are mapped whole pages at a time on a
-// large-page boundary and offered to the kernel for large pages; the advice
-// is a hint, and where the kernel declines a block works the same with small
-// pages. Such a block grows by moving its pages to a larger mapping, which
-// copies no bytes and needs no second copy of them in memory. Smaller blocks
-// are operator new's.
+// large-page boundary and offered to the kernel for large pages. Where the
+// system can move pages (mremap), such a block grows by moving them to a
+// larger mapping, which copies no bytes and needs no second copy of them in
+// memory; elsewhere it is copied into a new mapping. Smaller blocks are
+// operator new's.
 class LargePageMemory final : public GrowableMemory {
  public:
+#if MLFSORT_HAVE_MREMAP
   void* Resize(void* block, std::size_t old_bytes, std::size_t kept_bytes,
                std::size_t new_bytes, std::size_t alignment) override {
     if (old_bytes < kLargePage || new_bytes <= old_bytes) {
@@ -151,9 +202,10 @@ class LargePageMemory final : public GrowableMemory {
       ::munmap(target, new_size);
       FailAllocation();
     }
-    ::madvise(moved, new_size, MADV_HUGEPAGE);
+    AdviseLargePages(moved, new_size);
     return moved;
   }
+#endif
 
  private:
   static constexpr std::size_t kLargePage = std::size_t{2} << 20;
@@ -184,7 +236,7 @@ class LargePageMemory final : public GrowableMemory {
       return GrowableMemory::do_allocate(bytes, alignment);
     void* const block = MapAligned(Mapped(bytes), PROT_READ | PROT_WRITE);
     if (block == nullptr) FailAllocation();
-    ::madvise(block, Mapped(bytes), MADV_HUGEPAGE);
+    AdviseLargePages(block, Mapped(bytes));
     return block;
   }
 
@@ -362,25 +414,14 @@ GrowableMemory& PosixPlatform::BulkMemory() {
 bool PosixPlatform::LocateCode(const void* code, CodeLocation* where) {
   *where = CodeLocation{};
   Dl_info info;
-  link_map* module = nullptr;
-  if (::dladdr1(code, &info, reinterpret_cast<void**>(&module),
-                RTLD_DL_LINKMAP) == 0) {
-    return false;
-  }
+  bool in_main_program = false;
+  if (!FindModule(code, &info, &in_main_program)) return false;
   where->module_base = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
   // For the main program dli_fname is whatever it was started as (often a
-  // relative argv[0]); its link map entry is the one without a name.
-  const char* path = info.dli_fname;
-  char executable_path[4096];
-  if (module != nullptr && module->l_name[0] == '\0') {
-    const ssize_t length = ::readlink("/proc/self/exe", executable_path,
-                                      sizeof executable_path - 1);
-    if (length > 0) {
-      executable_path[length] = '\0';
-      path = executable_path;
-    }
-  }
-  CopyFileName(path, where);
+  // relative argv[0]), so the system's own record of its file wins.
+  char program_path[kMaxNameBytes + 1];
+  const char* path = in_main_program ? ProgramPath(program_path) : nullptr;
+  CopyFileName(path != nullptr ? path : info.dli_fname, where);
   return true;
 }
 

@@ -1,6 +1,7 @@
-// The platform on POSIX systems (Linux): files through descriptors, the
-// sharing rules of the original platform through flock, errno turned into
-// the platform's codes by PlatformErrorFromErrno.
+// The platform on POSIX systems: files through descriptors, the sharing
+// rules of the original platform through flock, errno turned into the
+// platform's codes by PlatformErrorFromErrno. Written for Linux; the few
+// calls that are Linux's own have plain POSIX fallbacks, chosen by CMake.
 //
 // A Handle is a file descriptor; the platform keeps state for any descriptor
 // the system hands out. A negative value fails every call with 6.
@@ -88,14 +89,18 @@ class PosixPlatform final : public Platform {
   // nullptr: the portable order stands in.
   const LocaleCollation* Collation() override;
 
-  // Blocks of 2 MiB and more are mapped whole pages at a time, start on a
-  // 2 MiB boundary and are offered to the kernel for large pages (madvise);
-  // they grow by moving their pages (mremap). Smaller ones are operator
+  // Blocks of 2 MiB and more are mapped whole pages at a time and start on
+  // a 2 MiB boundary; where the system has these calls, they are offered to
+  // the kernel for large pages (madvise) and grow by moving their pages
+  // (mremap), elsewhere they grow by a copy. Smaller ones are operator
   // new's.
   GrowableMemory& BulkMemory() override;
 
-  // dladdr's module base; the name is the file name of the module, taken
-  // from /proc/self/exe for the main program. Uses fixed buffers only.
+  // dladdr's module base; the name is the file name of the module. For the
+  // main program it is taken from /proc/self/exe where the system has that
+  // and tells the main program apart (dladdr1), elsewhere from dladdr's
+  // path, which for the main program may be what it was started as. Uses
+  // fixed buffers only.
   bool LocateCode(const void* code, CodeLocation* where) override;
 
   // Hands every handle's gathered bytes to the kernel (failures ignored),
