@@ -84,7 +84,7 @@ int OpenLocked(const char* name, int access, int lock, struct stat* status) {
   if (::fstat(descriptor, status) == -1) {
     failure = errno;
   } else if (S_ISDIR(status->st_mode)) {
-    // open(O_RDONLY) succeeds on a directory; the original platform refuses.
+    // open(O_RDONLY) succeeds on a directory; Windows refuses.
     failure = EISDIR;
   } else if (RetryOnInterrupt(
                  [&] { return ::flock(descriptor, lock | LOCK_NB); }) == -1) {
@@ -506,7 +506,7 @@ PosixPlatform::HandleState* PosixPlatform::ProbedState(Handle handle) {
   return state;
 }
 
-// A terminal delivers LF for Enter where the original console delivers CR
+// A terminal delivers LF for Enter where a Windows console delivers CR
 // LF, and the tool ends lines only at CR. Asking the terminal for at most
 // half of `size` leaves room for a CR before every LF; only a one-byte read
 // can meet an LF without that room, and then the LF waits for the next read.

@@ -1,5 +1,5 @@
 // The platform on POSIX systems: files through descriptors, the sharing
-// rules of the original platform through flock, errno turned into the
+// rules of Windows files through flock, errno turned into the
 // platform's codes by PlatformErrorFromErrno. Written for Linux; the few
 // calls that are Linux's own have plain POSIX fallbacks, chosen by CMake.
 //

@@ -186,7 +186,7 @@ bool MemoryPlatform::ReadFile(Handle handle, void* buffer, std::uint32_t size,
     source = &files_[open->second.name];
     offset = &open->second.read_offset;
   } else if (!error) {
-    // Like the original platform: a handle that exists but was not opened
+    // As on Windows: a handle that exists but was not opened
     // for reading is refused, an unknown one is invalid.
     const bool known = open != open_files_.end() ||
                        (handle == kStandardOutput && standard_output_open_);
