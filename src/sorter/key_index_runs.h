@@ -1,52 +1,65 @@
 // The entries of the sorted key index and the steps that put them in order:
-// a stable sort of newly added entries, folding equal keys into one entry,
-// and merging a sorted batch into the sorted run.
+// a stable sort of a batch of entries, folding equal keys into one entry,
+// merging a small sorted batch into a sorted run, and merging many sorted
+// runs into the line indexes of the index's read order.
 //
-// Every step stays within the bounds it is given whatever the key order
-// answers, so an order that is not consistent can leave entries out of
-// order but can never make a step read or write outside its arrays.
+// Entries are ordered by their summaries, and only where two summaries are
+// equal by their keys, which a KeyTieBreak finds. Every step stays within
+// the bounds it is given whatever the tie-break answers, so an order that is
+// not consistent can leave entries out of order but can never make a step
+// read or write outside its arrays. None of them allocates.
 
 #ifndef MLFSORT_SORTER_KEY_INDEX_RUNS_H_
 #define MLFSORT_SORTER_KEY_INDEX_RUNS_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
-
-#include "sorter/key_order.h"
 
 namespace mlfsort::key_index {
 
-// One key, by its summary and a view of its bytes (which the index does not
-// own), with the line index filed under it.
+// One key, by the leading 96 bits of its summary, with the line index filed
+// under it. 16 bytes: the index holds one per key, and no key bytes.
 struct Entry {
-  WideKeySummary summary;
-  const char* key_data;
-  std::uint32_t key_size;
+  std::uint64_t summary_high;
+  std::uint32_t summary_low;
   std::uint32_t line_index;
+};
 
-  std::string_view key() const { return {key_data, key_size}; }
+// How two entries whose summaries are equal compare by their keys:
+// negative, 0 (equal keys) or positive.
+class KeyTieBreak {
+ public:
+  virtual ~KeyTieBreak() = default;
+  virtual int Compare(const Entry& a, const Entry& b) const = 0;
 };
 
 // Three-way comparison of two entries' keys: by summary where the summaries
-// differ, else by the key order.
-inline int CompareEntries(const KeyOrder& order, const Entry& a,
-                          const Entry& b) {
-  if (a.summary != b.summary) return a.summary < b.summary ? -1 : 1;
-  return order.Compare(a.key(), b.key());
+// differ, else by the tie-break.
+inline int CompareEntries(const Entry& a, const Entry& b,
+                          const KeyTieBreak& keys) {
+  if (a.summary_high != b.summary_high) {
+    return a.summary_high < b.summary_high ? -1 : 1;
+  }
+  if (a.summary_low != b.summary_low) {
+    return a.summary_low < b.summary_low ? -1 : 1;
+  }
+  return keys.Compare(a, b);
 }
 
-// Sorts `items[0, count)` by key, equal keys kept in their order, and leaves
-// the result in `scratch[0, count)`; `items` is left in no useful order.
-// The two ranges must not overlap.
-void SortInto(const KeyOrder& order, Entry* items, Entry* scratch,
-              std::size_t count);
+// Sorts `items[0, count)` by key, equal keys kept in their order, using
+// `scratch[0, count)` (which must not overlap them) as working space. Most
+// digits of the summaries decide at once (a radix sort from the most
+// significant bits that differ); entries are compared one with another only
+// in small groups, and by key only where their summaries tie, so an order
+// whose summaries all tie costs O(count log count) key comparisons.
+void SortEntries(Entry* items, Entry* scratch, std::size_t count,
+                 const KeyTieBreak& keys);
 
 // Folds each run of equal keys in the sorted `items[0, count)` into one
 // entry, the run's last (the latest filed). Returns the number of entries
 // left.
-std::size_t FoldEqualKeys(const KeyOrder& order, Entry* items,
-                          std::size_t count);
+std::size_t FoldEqualKeys(Entry* items, std::size_t count,
+                          const KeyTieBreak& keys);
 
 // Merges the sorted batch `batch[0, batch_count)` into the sorted run
 // `run[0, run_count)`; both hold one entry per key, and the batch's entries
@@ -54,8 +67,26 @@ std::size_t FoldEqualKeys(const KeyOrder& order, Entry* items,
 // run + run_count + batch_count, so that the merge, working from the back,
 // never writes over an entry it has yet to read. A key in both keeps the
 // batch's entry. Returns the new run count.
-std::size_t MergeBatch(const KeyOrder& order, Entry* run, std::size_t run_count,
-                       const Entry* batch, std::size_t batch_count);
+std::size_t MergeBatch(Entry* run, std::size_t run_count, const Entry* batch,
+                       std::size_t batch_count, const KeyTieBreak& keys);
+
+// A sorted run of entries with one entry per key; a merge moves `next` on.
+struct RunCursor {
+  const Entry* next;
+  const Entry* end;
+};
+
+// Slots of working space MergeRuns needs for `run_count` runs.
+std::size_t MergeSlotsFor(std::size_t run_count);
+
+// Merges the runs `runs[0, run_count)`, filed in that order, writing the
+// line index of each distinct key to `line_indexes` in ascending key order;
+// of a key in several runs, the entry of the latest run. `slots` holds
+// MergeSlotsFor(run_count) slots. Returns the number of line indexes
+// written; the cursors are left at their runs' ends.
+std::size_t MergeRuns(RunCursor* runs, std::size_t run_count,
+                      std::uint32_t* slots, std::uint32_t* line_indexes,
+                      const KeyTieBreak& keys);
 
 }  // namespace mlfsort::key_index
 

@@ -1,6 +1,8 @@
 #include "sorter/key_order.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -74,21 +76,74 @@ inline unsigned char ByteAt(std::string_view key, std::size_t pos) {
   return static_cast<unsigned char>(key[pos]);
 }
 
+inline std::uint64_t LoadChunk(std::string_view key, std::size_t pos) {
+  std::uint64_t chunk;
+  std::memcpy(&chunk, key.data() + pos, sizeof chunk);
+  return chunk;
+}
+
 // Length of the leading run of identical bytes, eight at a time: keys in one
 // file typically share long path prefixes. May stop short of the run's end.
 std::size_t IdenticalChunksLength(std::string_view a, std::string_view b) {
   const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
   std::size_t pos = 0;
-  while (pos + sizeof(std::uint64_t) <= limit) {
-    std::uint64_t a_chunk;
-    std::uint64_t b_chunk;
-    std::memcpy(&a_chunk, a.data() + pos, sizeof a_chunk);
-    std::memcpy(&b_chunk, b.data() + pos, sizeof b_chunk);
-    if (a_chunk != b_chunk) break;
+  while (pos + sizeof(std::uint64_t) <= limit &&
+         LoadChunk(a, pos) == LoadChunk(b, pos)) {
     pos += sizeof(std::uint64_t);
   }
   return pos;
 }
+
+// Length of the leading run of identical bytes, exactly.
+std::size_t SameBytesLength(std::string_view a, std::string_view b) {
+  const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
+  std::size_t pos = IdenticalChunksLength(a, b);
+  if (pos + sizeof(std::uint64_t) <= limit) {
+    // The chunk that differs: its first differing byte, in memory order.
+    const std::uint64_t differ = LoadChunk(a, pos) ^ LoadChunk(b, pos);
+    if constexpr (std::endian::native == std::endian::little) {
+      return pos + static_cast<std::size_t>(std::countr_zero(differ)) / 8;
+    } else {
+      return pos + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+    }
+  }
+  while (pos < limit && a[pos] == b[pos]) ++pos;
+  return pos;
+}
+
+unsigned WeightedBytesIn(std::string_view bytes) {
+  unsigned count = 0;
+  for (const char byte : bytes) {
+    count += kPrimaryWeight[static_cast<unsigned char>(byte)] != 0;
+  }
+  return count;
+}
+
+// A bit code and its length.
+struct Code {
+  std::uint16_t bits;
+  std::uint8_t length;
+};
+
+// The code of each byte's first-level weight: one that sorts as the weight
+// does and that no other code begins with: 7 bits for the weights below the
+// escape (all of ASCII), the escape and then 8 bits for the others; no bits
+// at all for a tie-breaker byte.
+constexpr std::array<Code, 256> MakeWeightCodes() {
+  constexpr unsigned kEscape = 127;
+  std::array<Code, 256> codes{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    const unsigned weight = kPrimaryWeight[byte];
+    if (weight == 0) continue;
+    codes[byte] =
+        weight < kEscape
+            ? Code{static_cast<std::uint16_t>(weight), 7}
+            : Code{static_cast<std::uint16_t>(kEscape << 8 | weight), 15};
+  }
+  return codes;
+}
+
+constexpr std::array<Code, 256> kWeightCode = MakeWeightCodes();
 
 // The weight of the first weighted byte at or after *pos, moving *pos past
 // it; 0 when the key has no weighted byte left.
@@ -138,30 +193,41 @@ int CompareTieBreakers(std::string_view a, std::string_view b,
   }
 }
 
-// The first-level weights of `key` from byte `from` on, in the low `bits`
-// bits, the first in the most significant. Each weight becomes a code that
-// sorts as the weight does and that no other code begins with: 7 bits for
-// the weights below the escape (all of ASCII), the escape and then 8 bits
-// for the others. The last code is cut where the bits run out, which keeps
-// the order of whatever fits.
-WideKeySummary PackWeights(std::string_view key, std::size_t from, int bits) {
-  constexpr unsigned kEscape = 127;
+// `lead` (`lead_bits` long) followed by the first-level weights of `key`
+// in weight codes, the first in the most significant bits, `total_bits` in
+// all; 0 fills the rest, and the last code is cut where the bits run out,
+// which keeps the order of whatever fits. Table-driven, a byte at a time;
+// codes gather in a 64-bit word that goes to the summary now and then.
+WideKeySummary PackWeights(std::string_view key, std::uint64_t lead,
+                           int lead_bits, int total_bits) {
   WideKeySummary packed = 0;
-  int free_bits = bits;
-  for (std::size_t pos = from; pos < key.size(); ++pos) {
-    const unsigned weight = kPrimaryWeight[ByteAt(key, pos)];
-    if (weight == 0) continue;
-    const bool escaped = weight >= kEscape;
-    const WideKeySummary code = escaped ? kEscape << 8 | weight : weight;
-    const int code_bits = escaped ? 15 : 7;
-    if (code_bits >= free_bits) {
-      packed |= code >> (code_bits - free_bits);
-      break;
+  int packed_bits = 0;
+  std::uint64_t gathered = lead;
+  int gathered_bits = lead_bits;
+  // A code is at most 15 bits, so the word never overflows below 48.
+  int flush_at = std::min(48, total_bits);
+  for (const char byte : key) {
+    const Code code = kWeightCode[static_cast<unsigned char>(byte)];
+    gathered = gathered << code.length | code.bits;
+    gathered_bits += code.length;
+    if (gathered_bits >= flush_at) {
+      const int excess = packed_bits + gathered_bits - total_bits;
+      if (excess > 0) {
+        gathered >>= excess;
+        gathered_bits -= excess;
+      }
+      packed = packed << gathered_bits | gathered;
+      packed_bits += gathered_bits;
+      if (packed_bits == total_bits) return packed;
+      gathered = 0;
+      gathered_bits = 0;
+      flush_at = std::min(48, total_bits - packed_bits);
     }
-    free_bits -= code_bits;
-    packed |= code << free_bits;
   }
-  return packed;
+  packed = packed << gathered_bits | gathered;
+  packed_bits += gathered_bits;
+  // Nothing packed at all leaves 0, which a shift by all 128 bits would not.
+  return packed_bits == 0 ? 0 : packed << (total_bits - packed_bits);
 }
 
 }  // namespace
@@ -188,20 +254,30 @@ int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
 }
 
 WideKeySummary PortableKeyOrder::WideSummary(std::string_view key) const {
-  return PackWeights(key, 0, 128);
+  return PackWeights(key, 0, 0, 128);
 }
 
 WideKeySummary PortableKeyOrder::SummaryAgainst(
     std::string_view key, std::string_view reference) const {
-  // Walks both weight lists to where they part. Past kMaxShared shared
-  // weights the count stands still and the packed weights begin there:
-  // keys that share that many with the reference also share them with each
-  // other.
   constexpr unsigned kMaxShared = 127;
-  std::size_t key_pos = 0;
-  std::size_t reference_pos = 0;
-  std::size_t packed_from = 0;
-  unsigned shared = 0;
+  // The shared lead: bytes that are the same in both keys are the same
+  // weights, so they are passed over eight at a time and counted; a lead of
+  // more than kMaxShared weights is walked again to where the count stops.
+  std::size_t key_pos = SameBytesLength(key, reference);
+  std::size_t reference_pos = key_pos;
+  unsigned shared = WeightedBytesIn(key.substr(0, key_pos));
+  if (shared > kMaxShared) {
+    key_pos = 0;
+    for (shared = 0; shared < kMaxShared; ++shared) {
+      NextPrimaryWeight(key, &key_pos);
+    }
+    reference_pos = key_pos;
+  }
+  // Walks both weight lists on to where they part (bytes that differ may
+  // still weigh the same). Past kMaxShared shared weights the count stands
+  // still and the packed weights begin there: keys that share that many
+  // with the reference also share them with each other.
+  std::size_t packed_from = key_pos;
   unsigned key_weight;
   unsigned reference_weight;
   for (;;) {
@@ -219,9 +295,35 @@ WideKeySummary PortableKeyOrder::SummaryAgainst(
                         : key_weight > reference_weight ? kAbove
                                                         : kSame;
   const unsigned shared_code = side == kAbove ? kMaxShared - shared : shared;
-  return static_cast<WideKeySummary>(side) << 126 |
-         static_cast<WideKeySummary>(shared_code) << 119 |
-         PackWeights(key, packed_from, 119);
+  return PackWeights(key.substr(packed_from), side << 7 | shared_code, 9,
+                     kSummaryAgainstBits)
+         << (128 - kSummaryAgainstBits);
+}
+
+std::uint64_t PortableKeyOrder::Fingerprint(std::string_view key) const {
+  // Equal keys are the keys equal but for ASCII letter case, which setting
+  // bit 5 of every byte folds. Eight bytes at a time, the last eight
+  // overlapping the ones before.
+  constexpr std::uint64_t kFold = 0x2020202020202020u;
+  constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
+  std::uint64_t hash = key.size() * kMix;
+  const auto mix = [&hash](std::uint64_t chunk) {
+    hash = (hash ^ (chunk | kFold)) * kMix;
+    hash ^= hash >> 29;
+  };
+  if (key.size() < sizeof(std::uint64_t)) {
+    std::uint64_t chunk = 0;
+    if (!key.empty()) std::memcpy(&chunk, key.data(), key.size());
+    mix(chunk);
+    return hash;
+  }
+  std::size_t pos = 0;
+  for (; pos + sizeof(std::uint64_t) < key.size();
+       pos += sizeof(std::uint64_t)) {
+    mix(LoadChunk(key, pos));
+  }
+  mix(LoadChunk(key, key.size() - sizeof(std::uint64_t)));
+  return hash;
 }
 
 std::uint64_t PortableKeyOrder::Summary(std::string_view key) const {

@@ -40,22 +40,29 @@ class LineStore {
       PrepareFor(line.size());
     }
     unsigned char* const entry = free_;
-    unsigned char* bytes = entry;
-    for (std::size_t length = line.size();; length >>= 7) {
-      if (length < 0x80) {
-        *bytes++ = static_cast<unsigned char>(length);
-        break;
-      }
-      *bytes++ = static_cast<unsigned char>(length | 0x80);
-    }
-    if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
-    const std::size_t used =
-        static_cast<std::size_t>(bytes - entry) + line.size();
-    free_ += used;
-    room_ -= used;
     if (count_ % kLinesPerPlace == 0) places_[count_ / kLinesPerPlace] = entry;
     ++count_;
-    return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
+    return Store(entry, line);
+  }
+
+  // True when the last line can be replaced by one of `size` bytes in the
+  // room it holds and the room behind it, so that ReplaceLast allocates
+  // nothing and cannot fail.
+  bool CanReplaceLast(std::size_t size) const {
+    return count_ > 0 &&
+           size + kMaxLengthBytes <=
+               room_ + static_cast<std::size_t>(free_ - last_entry_);
+  }
+
+  // Replaces the last line with a copy of `line` at the same position, and
+  // returns a view of the copy; views of the line it replaces are no longer
+  // valid. Only when CanReplaceLast(line.size()). A run whose line
+  // supersedes the line before it (an equal key) stores it there, so that a
+  // file of many repeats holds little more than the lines it writes.
+  std::string_view ReplaceLast(std::string_view line) {
+    room_ += static_cast<std::size_t>(free_ - last_entry_);
+    free_ = last_entry_;
+    return Store(last_entry_, line);
   }
 
   std::int32_t Count() const { return count_; }
@@ -95,6 +102,25 @@ class LineStore {
   // Never inlined: its return address is the failure address of a failed
   // allocation, which lies in the code that appends.
   [[gnu::noinline]] void PrepareFor(std::size_t line_size);
+  // Writes `line` as the entry at `entry`, the free byte, which room_ has
+  // room for, and returns a view of its bytes.
+  std::string_view Store(unsigned char* entry, std::string_view line) {
+    unsigned char* bytes = entry;
+    for (std::size_t length = line.size();; length >>= 7) {
+      if (length < 0x80) {
+        *bytes++ = static_cast<unsigned char>(length);
+        break;
+      }
+      *bytes++ = static_cast<unsigned char>(length | 0x80);
+    }
+    if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
+    const std::size_t used =
+        static_cast<std::size_t>(bytes - entry) + line.size();
+    last_entry_ = entry;
+    free_ += used;
+    room_ -= used;
+    return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
+  }
   void StartBlock(std::size_t line_size, const void* caller);
   void GrowPlaces(const void* caller);
   unsigned char* Allocate(std::size_t size, const void* caller);
@@ -110,6 +136,8 @@ class LineStore {
   // not counting the room kept for a jump to the next block.
   unsigned char* free_ = nullptr;
   std::size_t room_ = 0;
+  // Where the last line's entry begins, in the newest block.
+  unsigned char* last_entry_ = nullptr;
 };
 
 // The next capacity of a list that is full at `capacity`.

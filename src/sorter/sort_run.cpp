@@ -1,6 +1,7 @@
 #include "sorter/sort_run.h"
 
 #include <cstdint>
+#include <thread>
 
 #include "failure/failure_check.h"
 #include "platform/platform.h"
@@ -53,6 +54,37 @@ const KeyOrder& KeyOrderOf(Platform& platform) {
   return native != nullptr ? *native : PortableKeyOrder::Instance();
 }
 
+// The sort keys of the stored lines, for the index.
+class StoredKeys final : public KeySource {
+ public:
+  explicit StoredKeys(const LineStore& lines) : lines_(lines) {}
+  std::string_view KeyOf(std::uint32_t line_index) const override {
+    return SortKeyOf(lines_.LineAt(static_cast<std::int32_t>(line_index)));
+  }
+
+ private:
+  const LineStore& lines_;
+};
+
+// Holds a sortable line. A line whose key has the bytes of the key filed
+// just before it, from the line stored last, supersedes that line: it takes
+// the line's place in the store, so that the many short lines of a label
+// file with the same (empty) key take no more memory than one.
+void Hold(std::string_view line, LineStore& lines, SortedKeyIndex& index) {
+  const std::string_view key = SortKeyOf(line);
+  if (index.LatestKeyIs(key) &&
+      index.LatestLineIndex() ==
+          static_cast<std::uint32_t>(lines.Count() - 1) &&
+      lines.CanReplaceLast(line.size())) {
+    index.RefileLatest(SortKeyOf(lines.ReplaceLast(line)),
+                       index.LatestLineIndex());
+    return;
+  }
+  const std::string_view stored = lines.Append(line);
+  index.Insert(SortKeyOf(stored),
+               static_cast<std::uint32_t>(lines.Count() - 1));
+}
+
 }  // namespace
 
 std::string OutputNameFor(std::string_view input_name) {
@@ -73,7 +105,13 @@ bool IsPassThroughLine(std::string_view line) {
   return line.empty() || line.front() == '#';
 }
 
-void RunSort(Process& process) {
+int SortSettings::DefaultSortThreads() {
+  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+void RunSort(Process& process) { RunSortWith(process, SortSettings{}); }
+
+void RunSortWith(Process& process, const SortSettings& settings) {
   Platform& platform = process.platform;
   TextStream& standard_output = process.streams.output;
 
@@ -103,7 +141,9 @@ void RunSort(Process& process) {
     // The index refers to key bytes held in the line store, so it is
     // declared after the store and released before it.
     LineStore lines(&platform.BulkMemory());
-    SortedKeyIndex index(KeyOrderOf(platform), &platform.BulkMemory());
+    const StoredKeys keys(lines);
+    SortedKeyIndex index(KeyOrderOf(platform), keys, &platform.BulkMemory(),
+                         settings.threads > 1);
     std::string line;
     for (;;) {
       const bool at_end = input.AtEndOfInput();
@@ -118,12 +158,10 @@ void RunSort(Process& process) {
         CheckIo();
         continue;
       }
-      const std::string_view stored = lines.Append(line);
-      index.Insert(SortKeyOf(stored),
-                   static_cast<std::uint32_t>(lines.Count() - 1));
+      Hold(line, lines, index);
     }
 
-    SortedLineReader sorted(index, lines, kSortKeyStart, kSortKeyBytes);
+    SortedLineReader sorted(index, lines);
     for (std::int32_t position = 0; position < sorted.Count(); ++position) {
       output.WriteText(sorted.LineAt(position));
       output.WriteLineEnd();

@@ -31,8 +31,23 @@ std::string_view SortKeyOf(std::string_view line);
 // "#".
 bool IsPassThroughLine(std::string_view line);
 
-// Runs the whole sort inside the process frame.
+// How a sort run may use the machine; every setting keeps the output the
+// same.
+struct SortSettings {
+  // Threads the run may use: 1 keeps all work on the calling thread; with
+  // 2 or more, one worker thread sorts while the calling thread reads and
+  // writes (more than 2 use no more).
+  int threads = DefaultSortThreads();
+
+  // 2 on a machine with two cores or more, else 1.
+  static int DefaultSortThreads();
+};
+
+// Runs the whole sort inside the process frame, with the default settings.
 void RunSort(Process& process);
+
+// The same with `settings`.
+void RunSortWith(Process& process, const SortSettings& settings);
 
 }  // namespace mlfsort
 

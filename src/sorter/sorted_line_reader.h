@@ -12,15 +12,13 @@
 
 namespace mlfsort {
 
-// The line that each index entry names, by position, for an index whose
-// keys are views of stored lines from byte `key_start` on, cut at
-// `key_limit` bytes. Read positions in ascending order: each read asks for
-// the memory of the lines a little further on, which lie all over the
-// store, so that it has arrived by the time they are read.
+// The line that each index entry names, by position. Read positions in
+// ascending order: each read asks for the memory of the lines a little
+// further on, which lie all over the store, so that it has arrived by the
+// time they are read.
 class SortedLineReader {
  public:
-  SortedLineReader(SortedKeyIndex& index, const LineStore& lines,
-                   std::size_t key_start, std::size_t key_limit);
+  SortedLineReader(SortedKeyIndex& index, const LineStore& lines);
 
   std::int32_t Count() const { return count_; }
 
@@ -29,18 +27,8 @@ class SortedLineReader {
   std::string_view LineAt(std::int32_t position);
 
  private:
-  // A key shorter than the limit ends where its line ends, so the line is
-  // at hand without asking the store; other lines the store looks up.
-  bool KeyHoldsLineEnd(std::string_view key) const {
-    return !key.empty() && key.size() < key_limit_;
-  }
-  void AskForPlace(std::int32_t position);
-  void AskForLine(std::int32_t position);
-
   SortedKeyIndex& index_;
   const LineStore& lines_;
-  const std::size_t key_start_;
-  const std::size_t key_limit_;
   const std::int32_t count_;
 };
 
