@@ -126,11 +126,16 @@ TEST(KeyIndexRunsTest, MergeOfRunsKeepsTheLatestRunsEntryOfEachKey) {
     SortEntries(entries.data() + begin, scratch.data(), end - begin, ties);
     runs.push_back({entries.data() + begin, entries.data() + end});
   }
-  std::vector<std::uint32_t> slots(MergeSlotsFor(runs.size()));
-  std::vector<std::uint32_t> line_indexes(keys.size());
-  const std::size_t count = MergeRuns(runs.data(), runs.size(), slots.data(),
-                                      line_indexes.data(), ties);
-  line_indexes.resize(count);
+  std::vector<MergeSlot> slots(MergeSlotsFor(runs.size()));
+  RunMerger merger(runs.data(), runs.size(), slots.data(), ties);
+  // Three at a time: a stretch may end while an equal key could follow.
+  std::vector<std::uint32_t> line_indexes;
+  while (!merger.done()) {
+    std::uint32_t stretch[3];
+    const std::size_t written = merger.Merge(stretch, 3);
+    ASSERT_TRUE(written == 3 || merger.done());
+    line_indexes.insert(line_indexes.end(), stretch, stretch + written);
+  }
   EXPECT_EQ(line_indexes,
             (std::vector<std::uint32_t>{0, 8, 5, 9, 10, 6, 3, 7}));
 }
@@ -159,11 +164,11 @@ TEST(KeyIndexRunsTest, OrderWithoutConsistencyLosesNoEntry) {
     runs.push_back({items.data() + begin,
                     items.data() + std::min(begin + 700, items.size())});
   }
-  std::vector<std::uint32_t> slots(MergeSlotsFor(runs.size()));
-  std::vector<std::uint32_t> merged(items.size());
-  EXPECT_LE(
-      MergeRuns(runs.data(), runs.size(), slots.data(), merged.data(), ties),
-      items.size());
+  std::vector<MergeSlot> slots(MergeSlotsFor(runs.size()));
+  std::vector<std::uint32_t> merged(items.size() + 1);
+  RunMerger merger(runs.data(), runs.size(), slots.data(), ties);
+  EXPECT_LE(merger.Merge(merged.data(), merged.size()), items.size());
+  EXPECT_TRUE(merger.done());
 }
 
 }  // namespace

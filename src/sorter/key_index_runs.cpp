@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <span>
 #include <utility>
 
 namespace mlfsort::key_index {
@@ -11,9 +12,14 @@ namespace {
 
 // Groups this small are put in order by insertion rather than by digits.
 constexpr std::size_t kInsertionLimit = 24;
-// Bits of the summary that one pass of the radix sort distributes on.
-constexpr int kDigitBits = 8;
-constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
+// Bits of the summary that one pass of the radix sort distributes on: about
+// a quarter as many buckets as entries, so that setting up the buckets
+// costs no more than distributing.
+constexpr int kMaxDigitBits = 11;
+int DigitBitsFor(std::size_t count) {
+  return std::clamp(static_cast<int>(std::bit_width(count)) - 3, 3,
+                    kMaxDigitBits);
+}
 
 void InsertionSort(Entry* items, std::size_t count, const KeyTieBreak& keys) {
   for (std::size_t next = 1; next < count; ++next) {
@@ -67,12 +73,12 @@ void MergeSort(Entry* items, Entry* scratch, std::size_t count,
 }
 
 // The summary as one 96-bit number, shifted right by `shift` (below 96) and
-// cut to the digit's bits.
-inline std::size_t DigitAt(const Entry& entry, int shift) {
+// cut by `mask`.
+inline std::size_t DigitAt(const Entry& entry, int shift, std::uint64_t mask) {
   const std::uint64_t bits = shift >= 32 ? entry.summary_high >> (shift - 32)
                                          : entry.summary_high << (32 - shift) |
                                                entry.summary_low >> shift;
-  return static_cast<std::size_t>(bits & (kBuckets - 1));
+  return static_cast<std::size_t>(bits & mask);
 }
 
 // Sorts items[0, count), leaving the result there.
@@ -96,17 +102,23 @@ void RadixSort(Entry* items, Entry* scratch, std::size_t count,
   }
   const int top_bit = high_differs != 0 ? 95 - std::countl_zero(high_differs)
                                         : 31 - std::countl_zero(low_differs);
-  const int shift = std::max(top_bit + 1 - kDigitBits, 0);
-  std::array<std::size_t, kBuckets> starts{};
-  for (std::size_t i = 0; i < count; ++i) ++starts[DigitAt(items[i], shift)];
-  std::size_t start = 0;
-  for (std::size_t& bucket : starts) {
+  const int digit_bits = DigitBitsFor(count);
+  const int shift = std::max(top_bit + 1 - digit_bits, 0);
+  const std::uint64_t mask = (std::uint64_t{1} << digit_bits) - 1;
+  std::array<std::uint32_t, std::size_t{1} << kMaxDigitBits> bucket_array;
+  const std::span<std::uint32_t> starts(bucket_array.data(), mask + 1);
+  std::fill(starts.begin(), starts.end(), 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    ++starts[DigitAt(items[i], shift, mask)];
+  }
+  std::uint32_t start = 0;
+  for (std::uint32_t& bucket : starts) {
     start += std::exchange(bucket, start);
   }
   // Distributes in order, so that equal digits keep their order; the
   // starts end as each bucket's end.
   for (std::size_t i = 0; i < count; ++i) {
-    scratch[starts[DigitAt(items[i], shift)]++] = items[i];
+    scratch[starts[DigitAt(items[i], shift, mask)]++] = items[i];
   }
   std::size_t bucket_start = 0;
   for (const std::size_t bucket_end : starts) {
@@ -171,48 +183,61 @@ std::size_t MergeSlotsFor(std::size_t run_count) {
   return std::bit_ceil(std::max<std::size_t>(run_count, 1));
 }
 
-std::size_t MergeRuns(RunCursor* runs, std::size_t run_count,
-                      std::uint32_t* slots, std::uint32_t* line_indexes,
-                      const KeyTieBreak& keys) {
-  // A tree of matches between the runs' next entries (a loser tree): each
-  // inner node 1 .. leaves - 1 keeps the loser of its match, and the winner
-  // goes on up. Leaves past the runs are empty runs. Equal keys go to the
-  // earlier run, so they leave in the order they were filed.
-  const std::size_t leaves = MergeSlotsFor(run_count);
-  const auto before = [runs, run_count, &keys](std::uint32_t a,
-                                               std::uint32_t b) {
-    const bool a_done = a >= run_count || runs[a].next == runs[a].end;
-    const bool b_done = b >= run_count || runs[b].next == runs[b].end;
-    if (a_done || b_done) return !a_done;
-    const int comparison = CompareEntries(*runs[a].next, *runs[b].next, keys);
-    return comparison < 0 || (comparison == 0 && a < b);
-  };
-  // Plays the subtree under `node`; returns its winner.
-  const auto play = [&](const auto& self, std::size_t node) -> std::uint32_t {
-    if (node >= leaves) return static_cast<std::uint32_t>(node - leaves);
-    const std::uint32_t left = self(self, 2 * node);
-    const std::uint32_t right = self(self, 2 * node + 1);
-    const bool left_wins = !before(right, left);
-    slots[node] = left_wins ? right : left;
-    return left_wins ? left : right;
-  };
-  std::uint32_t winner = play(play, 1);
+RunMerger::RunMerger(RunCursor* runs, std::size_t run_count, MergeSlot* slots,
+                     const KeyTieBreak& keys)
+    : runs_(runs),
+      run_count_(run_count),
+      leaves_(MergeSlotsFor(run_count)),
+      slots_(slots),
+      keys_(keys) {
+  // Leaves past the runs are ended runs.
+  for (std::size_t run = 0; run < leaves_; ++run) TakeHead(run);
+  winner_ = Play(1);
+}
+
+bool RunMerger::BeforeByEntries(std::size_t a, std::size_t b) const {
+  const bool a_ended = Ended(a);
+  const bool b_ended = Ended(b);
+  if (a_ended || b_ended) return !a_ended;
+  const int comparison = CompareEntries(*runs_[a].next, *runs_[b].next, keys_);
+  return comparison < 0 || (comparison == 0 && a < b);
+}
+
+std::size_t RunMerger::Play(std::size_t node) {
+  if (node >= leaves_) return node - leaves_;
+  const std::size_t left = Play(2 * node);
+  const std::size_t right = Play(2 * node + 1);
+  const bool left_wins = !Before(right, left);
+  slots_[node].loser = left_wins ? right : left;
+  return left_wins ? left : right;
+}
+
+std::size_t RunMerger::Merge(std::uint32_t* line_indexes, std::size_t room) {
   std::size_t written = 0;
-  bool holding = false;
-  Entry held{};
-  while (winner < run_count && runs[winner].next != runs[winner].end) {
-    const Entry& entry = *runs[winner].next++;
-    // The held entry waits for any equal key from a later run.
-    if (holding && CompareEntries(held, entry, keys) != 0) {
-      line_indexes[written++] = held.line_index;
+  while (written < room && !done_) {
+    if (Ended(winner_)) {
+      if (holding_) line_indexes[written++] = held_.line_index;
+      holding_ = false;
+      done_ = true;
+      break;
     }
-    held = entry;
-    holding = true;
-    for (std::size_t node = (winner + leaves) / 2; node >= 1; node /= 2) {
-      if (before(slots[node], winner)) std::swap(slots[node], winner);
+    const Entry& entry = *runs_[winner_].next++;
+    TakeHead(winner_);
+    if (holding_ && CompareEntries(held_, entry, keys_) != 0) {
+      line_indexes[written++] = held_.line_index;
     }
+    held_ = entry;
+    holding_ = true;
+    std::size_t winner = winner_;
+    for (std::size_t node = (winner + leaves_) / 2; node >= 1; node /= 2) {
+      const std::size_t loser = slots_[node].loser;
+      if (Before(loser, winner)) {
+        slots_[node].loser = winner;
+        winner = loser;
+      }
+    }
+    winner_ = winner;
   }
-  if (holding) line_indexes[written++] = held.line_index;
   return written;
 }
 

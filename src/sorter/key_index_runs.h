@@ -76,17 +76,83 @@ struct RunCursor {
   const Entry* end;
 };
 
-// Slots of working space MergeRuns needs for `run_count` runs.
+// A RunMerger's working space: for each leaf of its tree of matches, the
+// summary of the next entry of the run there; for each inner node, the
+// loser of the match there.
+struct MergeSlot {
+  std::uint64_t head_high;
+  std::uint64_t head_low;
+  std::size_t loser;
+};
+
+// Slots of working space a RunMerger needs for `run_count` runs.
 std::size_t MergeSlotsFor(std::size_t run_count);
 
-// Merges the runs `runs[0, run_count)`, filed in that order, writing the
-// line index of each distinct key to `line_indexes` in ascending key order;
-// of a key in several runs, the entry of the latest run. `slots` holds
-// MergeSlotsFor(run_count) slots. Returns the number of line indexes
-// written; the cursors are left at their runs' ends.
-std::size_t MergeRuns(RunCursor* runs, std::size_t run_count,
-                      std::uint32_t* slots, std::uint32_t* line_indexes,
-                      const KeyTieBreak& keys);
+// Merges sorted runs into the line indexes of their distinct keys, in
+// ascending key order, a stretch at a time; of a key in several runs, the
+// entry of the latest run. Each entry costs about log2(run count)
+// comparisons.
+class RunMerger {
+ public:
+  // Starts merging `runs[0, run_count)`, filed in that order, which the
+  // merge moves to their ends. `slots` holds MergeSlotsFor(run_count).
+  // All three must outlive the merger.
+  RunMerger(RunCursor* runs, std::size_t run_count, MergeSlot* slots,
+            const KeyTieBreak& keys);
+
+  // Writes the next line indexes to `line_indexes`, at most `room` of them,
+  // and returns how many; fewer than `room` only once the merge is done.
+  std::size_t Merge(std::uint32_t* line_indexes, std::size_t room);
+
+  bool done() const { return done_; }
+
+ private:
+  // Whether run `a`'s next entry goes before run `b`'s: an ended run goes
+  // last, and of equal keys the earlier run's first. Most matches are
+  // decided by the summaries kept for each run.
+  bool Before(std::size_t a, std::size_t b) const {
+    const MergeSlot& slot_a = slots_[a];
+    const MergeSlot& slot_b = slots_[b];
+    if (slot_a.head_high != slot_b.head_high) {
+      return slot_a.head_high < slot_b.head_high;
+    }
+    if (slot_a.head_low != slot_b.head_low) {
+      return slot_a.head_low < slot_b.head_low;
+    }
+    return BeforeByEntries(a, b);
+  }
+  bool BeforeByEntries(std::size_t a, std::size_t b) const;
+  bool Ended(std::size_t run) const {
+    return run >= run_count_ || runs_[run].next == runs_[run].end;
+  }
+  // Sets the run's head: the summary of its next entry; the most for an
+  // ended run.
+  void TakeHead(std::size_t run) {
+    MergeSlot& slot = slots_[run];
+    if (Ended(run)) {
+      slot.head_high = slot.head_low = ~std::uint64_t{0};
+    } else {
+      slot.head_high = runs_[run].next->summary_high;
+      slot.head_low = runs_[run].next->summary_low;
+    }
+  }
+  // Plays the matches under `node`; returns the winner.
+  std::size_t Play(std::size_t node);
+
+  RunCursor* runs_;
+  std::size_t run_count_;
+  std::size_t leaves_;
+  // A tree of matches between the runs' next entries (a loser tree): each
+  // inner node 1 .. leaves_ - 1 keeps the loser of its match; each leaf
+  // 0 .. leaves_ - 1 the head of its run.
+  MergeSlot* slots_;
+  const KeyTieBreak& keys_;
+  std::size_t winner_;
+  // The entry taken last, held back for an equal key from a later run.
+  Entry held_{};
+  bool holding_ = false;
+  bool done_ = false;
+};
 
 }  // namespace mlfsort::key_index
 

@@ -74,8 +74,8 @@ class KeyOrder {
 // to or above the reference's (2 bits), then how many leading weights they
 // share (7 bits, counting down above the reference), then the key's weights
 // after those, packed alike, to kSummaryAgainstBits in all (12 ASCII
-// weights); the bits after those are 0. The fingerprint hashes the bytes
-// with ASCII letter case folded.
+// weights); the bits after those are 0. The fingerprint hashes the first and
+// last eight bytes and the length, with ASCII letter case folded.
 class PortableKeyOrder final : public KeyOrder {
  public:
   // The leading bits of a summary against a reference that hold its code;

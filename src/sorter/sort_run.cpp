@@ -144,17 +144,22 @@ void RunSortWith(Process& process, const SortSettings& settings) {
     const StoredKeys keys(lines);
     SortedKeyIndex index(KeyOrderOf(platform), keys, &platform.BulkMemory(),
                          settings.threads > 1);
-    std::string line;
+    std::string long_line;
+    std::string_view line;
     for (;;) {
-      const bool at_end = input.AtEndOfInput();
-      CheckIo();
-      if (at_end) break;
-      input.ReadLine(&line);
-      input.SkipLineEnd();
-      CheckIo();
+      // Most lines lie whole in the stream's buffer and are taken from
+      // there; the others are read as the stream's operations would.
+      if (!input.ReadBufferedLine(&line)) {
+        const bool at_end = input.AtEndOfInput();
+        CheckIo();
+        if (at_end) break;
+        input.ReadLine(&long_line);
+        input.SkipLineEnd();
+        CheckIo();
+        line = long_line;
+      }
       if (IsPassThroughLine(line)) {
-        output.WriteText(line);
-        output.WriteLineEnd();
+        output.WriteLine(line);
         CheckIo();
         continue;
       }
@@ -162,9 +167,8 @@ void RunSortWith(Process& process, const SortSettings& settings) {
     }
 
     SortedLineReader sorted(index, lines);
-    for (std::int32_t position = 0; position < sorted.Count(); ++position) {
-      output.WriteText(sorted.LineAt(position));
-      output.WriteLineEnd();
+    while (sorted.Next(&line)) {
+      output.WriteLine(line);
       CheckIo();
     }
   }

@@ -22,6 +22,9 @@ constexpr std::size_t kMaxEntries = std::numeric_limits<std::int32_t>::max();
 constexpr std::size_t kMinBatch = 4096;
 constexpr std::size_t kBatchShare = 8;
 
+// Line indexes the merge writes between two reports of its progress.
+constexpr std::size_t kMergeStretch = 4096;
+
 template <int kBits>
 std::size_t RecentSlotOf(std::uint64_t fingerprint) {
   return static_cast<std::size_t>((fingerprint * 0x9E3779B97F4A7C15u) >>
@@ -124,6 +127,7 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
 
 std::int32_t SortedKeyIndex::Count() {
   Settle();
+  FinishWork();
   return static_cast<std::int32_t>(count_);
 }
 
@@ -143,17 +147,38 @@ std::size_t SortedKeyIndex::AllocatedBytes() const {
          scratch_.capacity * sizeof(Entry) +
          read_order_.capacity * sizeof(std::uint32_t) +
          cursors_.capacity * sizeof(key_index::RunCursor) +
-         merge_slots_.capacity * sizeof(std::uint32_t);
+         merge_slots_.capacity * sizeof(key_index::MergeSlot);
+}
+
+std::span<const std::uint32_t> SortedKeyIndex::LineIndexesFrom(
+    std::int32_t position) {
+  Settle();
+  if (!WaitForMerged(position)) return {};
+  return {read_order_.items + position, read_order_.items + merged_};
 }
 
 std::uint32_t SortedKeyIndex::LineIndexAfterCheck(std::int32_t position,
                                                   const void* caller) {
   Settle();
-  if (position < 0 || static_cast<std::size_t>(position) >= count_) {
-    RaiseIndexError(position, caller);
+  if (!WaitForMerged(position)) RaiseIndexError(position, caller);
+  return read_order_.items[position];
+}
+
+bool SortedKeyIndex::WaitForMerged(std::int32_t position) {
+  if (position < 0) return false;
+  const auto wanted = static_cast<std::size_t>(position);
+  while (wanted >= merged_ && work_ == Work::kMerging) {
+    const std::uint64_t progress =
+        merge_progress_.load(std::memory_order_acquire);
+    if ((progress & kMergeEnded) != 0) {
+      FinishWork();
+    } else if (progress > merged_) {
+      merged_ = static_cast<std::size_t>(progress);
+    } else {
+      merge_progress_.wait(progress, std::memory_order_acquire);
+    }
   }
-  return run_count_ > 1 ? read_order_.items[position]
-                        : entries_.items[position].line_index;
+  return wanted < merged_;
 }
 
 std::size_t SortedKeyIndex::EntryCount() const {
@@ -178,12 +203,40 @@ std::size_t SortedKeyIndex::SortBatch(const KeyOrder& order,
 }
 
 void SortedKeyIndex::Run() {
-  sorted_kept_ = SortBatch(order_, reference_, sorting_.items, sorting_size_,
-                           entries_.items + run_total_, scratch_.items);
+  if (work_ == Work::kMerging) {
+    MergeRuns();
+  } else {
+    sorted_kept_ = SortBatch(order_, reference_, sorting_.items, sorting_size_,
+                             entries_.items + run_total_, scratch_.items);
+  }
+}
+
+void SortedKeyIndex::MergeRuns() {
+  const SourceKeys keys(order_, keys_);
+  key_index::RunMerger merger(cursors_.items, run_count_, merge_slots_.items,
+                              keys);
+  std::size_t merged = 0;
+  const auto publish = [this, &merged](std::uint64_t ended) {
+    merge_progress_.store(merged | ended, std::memory_order_release);
+    merge_progress_.notify_one();
+  };
+  try {
+    while (!merger.done()) {
+      merged += merger.Merge(read_order_.items + merged, kMergeStretch);
+      publish(0);
+    }
+  } catch (...) {
+    // A reader waiting for more must not wait for ever.
+    publish(kMergeEnded);
+    throw;
+  }
+  publish(kMergeEnded);
 }
 
 void SortedKeyIndex::HandOff() {
-  FinishSorting();
+  FinishWork();
+  // The read order may move without its contents; a read merges again.
+  settled_ = false;
   if (EntryCount() >= kMaxEntries) throw std::bad_alloc();
   const std::size_t next_capacity =
       std::max(kMinBatch, EntryCount() / kBatchShare);
@@ -200,7 +253,10 @@ void SortedKeyIndex::HandOff() {
   latest_slot_ = kNoSlot;
   std::swap(batch_, sorting_);
   sorting_size_ = std::exchange(batch_size_, 0);
-  if (sorting_size_ > 0) worker_.Start(*this);
+  if (sorting_size_ > 0) {
+    work_ = Work::kSorting;
+    worker_.Start(*this);
+  }
 }
 
 void SortedKeyIndex::Reserve(std::size_t batch_capacity) {
@@ -239,23 +295,32 @@ void SortedKeyIndex::Release(Array<Item>& array) {
   array = {};
 }
 
-void SortedKeyIndex::FinishSorting() {
-  if (sorting_size_ == 0) return;
+void SortedKeyIndex::FinishWork() {
+  // The task reads work_, so it changes only once the task has ended.
+  const Work work = work_;
+  if (work == Work::kNone) return;
   try {
     worker_.Wait();
   } catch (...) {
-    // The batch is lost with the run that the failure ends.
+    // What the task made is lost with the run that the failure ends.
+    work_ = Work::kNone;
     sorting_size_ = 0;
     throw;
   }
-  sorting_size_ = 0;
-  run_total_ += sorted_kept_;
-  run_ends_.items[run_count_++] = run_total_;
+  work_ = Work::kNone;
+  if (work == Work::kSorting) {
+    sorting_size_ = 0;
+    run_total_ += sorted_kept_;
+    run_ends_.items[run_count_++] = run_total_;
+  } else {
+    count_ = merged_ = static_cast<std::size_t>(
+        merge_progress_.load(std::memory_order_acquire) & ~kMergeEnded);
+  }
 }
 
 void SortedKeyIndex::Settle() {
   if (settled_) return;
-  FinishSorting();
+  FinishWork();
   if (batch_size_ > 0) {
     const SourceKeys keys(order_, keys_);
     const std::size_t last_start =
@@ -280,28 +345,27 @@ void SortedKeyIndex::Settle() {
     recent_.fill({kNoSlot, 0});
     latest_slot_ = kNoSlot;
   }
-  if (run_count_ > 1) {
-    std::size_t start = 0;
-    for (std::size_t run = 0; run < run_count_; ++run) {
-      cursors_.items[run] = {entries_.items + start,
-                             entries_.items + run_ends_.items[run]};
-      start = run_ends_.items[run];
-    }
-    count_ =
-        key_index::MergeRuns(cursors_.items, run_count_, merge_slots_.items,
-                             read_order_.items, SourceKeys(order_, keys_));
-  } else {
-    count_ = run_total_;
-  }
   // The batches' memory is not needed for reading; inserts take it again.
   Release(batch_);
   Release(sorting_);
   Release(scratch_);
+  std::size_t start = 0;
+  for (std::size_t run = 0; run < run_count_; ++run) {
+    cursors_.items[run] = {entries_.items + start,
+                           entries_.items + run_ends_.items[run]};
+    start = run_ends_.items[run];
+  }
+  merged_ = 0;
+  count_ = 0;
   settled_ = true;
+  if (run_count_ == 0) return;
+  merge_progress_.store(0, std::memory_order_relaxed);
+  work_ = Work::kMerging;
+  worker_.Start(*this);
 }
 
 void SortedKeyIndex::TakeReference(std::string_view key) {
-  FinishSorting();
+  FinishWork();
   const std::size_t size = std::min(key.size(), reference_bytes_.size());
   std::memcpy(reference_bytes_.data(), key.data(), size);
   reference_ = std::string_view(reference_bytes_.data(), size);

@@ -6,8 +6,10 @@
 #define MLFSORT_SORTER_SORTED_KEY_INDEX_H_
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -37,7 +39,8 @@ class KeySource {
 //
 // Inserts are collected in a batch. A full batch is sorted into a run of
 // its own, on the worker thread when there is one, while the next batch
-// fills; a read sorts the batch and merges the runs. Equal keys within a
+// fills; a read sorts the batch and merges the runs, on the worker while
+// the positions merged so far are read. Equal keys within a
 // batch are folded, and a key repeated soon is mostly found at once without
 // taking an entry. Inserting n keys costs O(n log n) key comparisons in all,
 // whatever their order; a read after an insert costs a sort of the batch
@@ -97,6 +100,11 @@ class SortedKeyIndex : private SortWorker::Task {
   // The key text of the entry at `position`, with the same bounds check.
   [[gnu::noinline]] std::string_view KeyAt(std::int32_t position);
 
+  // The line indexes of the positions from `position` on that can be read
+  // now: at least one, waiting for the merge if need be, while `position`
+  // is below Count(); none from there on.
+  std::span<const std::uint32_t> LineIndexesFrom(std::int32_t position);
+
   // Bytes of memory the index holds, the index object included.
   std::size_t AllocatedBytes() const;
 
@@ -144,8 +152,10 @@ class SortedKeyIndex : private SortWorker::Task {
                                const BatchEntry* batch, std::size_t size,
                                key_index::Entry* run,
                                key_index::Entry* scratch);
-  // The worker's task: sorts the batch handed off behind the runs.
+  // The worker's tasks: sorts the batch handed off behind the runs, or
+  // merges the runs into the read order.
   void Run() override;
+  void MergeRuns();
   // Hands the batch, if any, to be sorted into a run and starts an empty
   // one, taking the memory both need first.
   void HandOff();
@@ -156,10 +166,14 @@ class SortedKeyIndex : private SortWorker::Task {
   void Grow(Array<Item>& array, std::size_t needed, std::size_t kept);
   template <typename Item>
   void Release(Array<Item>& array);
-  // Waits for the batch being sorted and makes it the last run.
-  void FinishSorting();
-  // Puts every entry in the read order.
+  // Waits for the worker's task and takes in what it made: a sorted batch
+  // becomes the last run; a merge gives the count.
+  void FinishWork();
+  // Sorts the batch and starts merging every run into the read order.
   void Settle();
+  // Waits until `position` is merged or the merge has ended; false when it
+  // lies beyond the read order.
+  bool WaitForMerged(std::int32_t position);
   // The entry at `position`, after the bounds check.
   std::uint32_t LineIndexAfterCheck(std::int32_t position, const void* caller);
   // Makes `key` the reference of every summary.
@@ -185,12 +199,18 @@ class SortedKeyIndex : private SortWorker::Task {
   Array<key_index::Entry> scratch_;
   // What the worker's sort left of the batch handed off.
   std::size_t sorted_kept_ = 0;
+  enum class Work { kNone, kSorting, kMerging };
+  Work work_ = Work::kNone;
 
-  // The line indexes in read order, when the runs are more than one, and
-  // the merge's working space.
+  // The line indexes in read order, and the merge's working space. The
+  // merge publishes how far it has come, with kMergeEnded once it has
+  // ended; merged_ is what the reading thread has seen of it.
   Array<std::uint32_t> read_order_;
   Array<key_index::RunCursor> cursors_;
-  Array<std::uint32_t> merge_slots_;
+  Array<key_index::MergeSlot> merge_slots_;
+  static constexpr std::uint64_t kMergeEnded = std::uint64_t{1} << 63;
+  std::atomic<std::uint64_t> merge_progress_{kMergeEnded};
+  std::size_t merged_ = 0;
   std::size_t count_ = 0;
   bool settled_ = true;
 

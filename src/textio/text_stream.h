@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -79,6 +80,23 @@ class TextStream {
   // Replaces `line` with the bytes of the current line, without its end.
   void ReadLine(std::string* line);
 
+  // When the buffer holds the whole current line and what tells its end (a
+  // CR and the byte after it), does what ReadLine and SkipLineEnd would:
+  // sets `line` to a view of the line in the buffer, valid until the next
+  // operation on the stream, and returns true. Otherwise returns false and
+  // consumes nothing. Calls no platform operation, so it cannot fail.
+  // Inline: the sort run reads most short lines this way.
+  bool ReadBufferedLine(std::string_view* line) {
+    if (state_ != State::kReading || position_ >= fill_level_) return false;
+    const std::uint32_t stop = FindLineStop(position_);
+    if (stop + 1 >= fill_level_ || buffer_[stop] != '\r') return false;
+    *line = std::string_view(reinterpret_cast<const char*>(buffer_ + position_),
+                             stop - position_);
+    // As SkipLineEnd: CR LF or a lone CR; an end-of-text byte stays.
+    position_ = stop + 1 + (buffer_[stop + 1] == '\n' ? 1 : 0);
+    return true;
+  }
+
   // Consumes the rest of the current line and its line end (CR, or CR LF).
   void SkipLineEnd() {
     // Most lines end in CR LF with both in the buffer.
@@ -99,6 +117,22 @@ class TextStream {
 
   // Appends CR LF, then ends the write statement.
   void WriteLineEnd();
+
+  // WriteText(text) and then WriteLineEnd(). Inline for a line that fits
+  // in the buffer of a stream that hands its bytes over in blocks.
+  void WriteLine(std::string_view text) {
+    if (state_ == State::kWriting && !flush_at_end_of_write_ &&
+        text.size() + 2 < kBufferCapacity - position_) {
+      if (!text.empty())
+        std::memcpy(buffer_ + position_, text.data(), text.size());
+      position_ += static_cast<std::uint32_t>(text.size());
+      buffer_[position_++] = '\r';
+      buffer_[position_++] = '\n';
+      return;
+    }
+    WriteText(text);
+    WriteLineEnd();
+  }
 
   // Ends a write statement: on a character device the buffered bytes go to
   // the platform now.
