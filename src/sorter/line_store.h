@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "textio/copy_bytes.h"
 
 namespace mlfsort {
 
@@ -113,7 +114,7 @@ class LineStore {
       }
       *bytes++ = static_cast<unsigned char>(length | 0x80);
     }
-    if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
+    CopyBytes(bytes, line.data(), line.size());
     const std::size_t used =
         static_cast<std::size_t>(bytes - entry) + line.size();
     last_entry_ = entry;

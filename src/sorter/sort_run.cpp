@@ -1,5 +1,6 @@
 #include "sorter/sort_run.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <thread>
 
@@ -66,18 +67,15 @@ class StoredKeys final : public KeySource {
   const LineStore& lines_;
 };
 
-// Holds a sortable line. A line whose key has the bytes of the key filed
-// just before it, from the line stored last, supersedes that line: it takes
-// the line's place in the store, so that the many short lines of a label
-// file with the same (empty) key take no more memory than one.
+// Holds a sortable line: stores it and files its key. A line whose key has
+// the bytes of the key filed just before supersedes the line of that key,
+// which is the line stored last: it takes that line's place in the store,
+// so that the many short lines of a label file with the same (empty) key
+// take no more memory than one.
 void Hold(std::string_view line, LineStore& lines, SortedKeyIndex& index) {
   const std::string_view key = SortKeyOf(line);
-  if (index.LatestKeyIs(key) &&
-      index.LatestLineIndex() ==
-          static_cast<std::uint32_t>(lines.Count() - 1) &&
-      lines.CanReplaceLast(line.size())) {
-    index.RefileLatest(SortKeyOf(lines.ReplaceLast(line)),
-                       index.LatestLineIndex());
+  if (index.LatestKeyIs(key) && lines.CanReplaceLast(line.size())) {
+    index.RefileLatest(SortKeyOf(lines.ReplaceLast(line)));
     return;
   }
   const std::string_view stored = lines.Append(line);
@@ -98,7 +96,8 @@ std::string OutputNameFor(std::string_view input_name) {
 
 std::string_view SortKeyOf(std::string_view line) {
   if (line.size() <= kSortKeyStart) return {};
-  return line.substr(kSortKeyStart, kSortKeyBytes);
+  return {line.data() + kSortKeyStart,
+          std::min(line.size() - kSortKeyStart, kSortKeyBytes)};
 }
 
 bool IsPassThroughLine(std::string_view line) {

@@ -99,7 +99,7 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
   // The same bytes are the same key to any order, without asking it; label
   // files often repeat the key just filed.
   if (LatestKeyIs(key)) {
-    RefileLatest(key, line_index);
+    Refile(batch_.items[latest_slot_], key, line_index);
     return;
   }
   const std::uint64_t fingerprint = order_.Fingerprint(key);

@@ -77,17 +77,15 @@ class SortedKeyIndex : private SortWorker::Task {
   void Insert(std::string_view key, std::uint32_t line_index);
 
   // True when the key filed by the latest insert had exactly the bytes of
-  // `key`, and its entry can still be refiled in place: RefileLatest then
-  // does what an Insert of the same key would do.
+  // `key`, and its entry can still be refiled in place: RefileLatest(key)
+  // then does what Insert(key, line index of that insert) would do.
   bool LatestKeyIs(std::string_view key) const {
     return latest_slot_ != kNoSlot &&
            SameBytes(batch_.items[latest_slot_], key);
   }
-  std::uint32_t LatestLineIndex() const {
-    return batch_.items[latest_slot_].line_index;
-  }
-  void RefileLatest(std::string_view key, std::uint32_t line_index) {
-    Refile(batch_.items[latest_slot_], key, line_index);
+  void RefileLatest(std::string_view key) {
+    BatchEntry& latest = batch_.items[latest_slot_];
+    Refile(latest, key, latest.line_index);
   }
 
   std::int32_t Count();

@@ -80,7 +80,41 @@ bool TextStream::Refill() {
     bytes_read = 0;
   }
   fill_level_ = bytes_read;
+  MapLineStops();
   return true;
+}
+
+void TextStream::MapLineStops() {
+  std::uint64_t stops[2] = {0, 0};
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8('\r');
+  const __m128i end_of_text = _mm_set1_epi8(static_cast<char>(kEndOfText));
+  for (std::uint32_t at = 0; at < fill_level_; at += 16) {
+    const __m128i chunk =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer_ + at));
+    const auto found = static_cast<std::uint64_t>(
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+            _mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, end_of_text)))));
+    stops[at / 64] |= found << (at % 64);
+  }
+#else
+  for (std::uint32_t at = 0; at < fill_level_; ++at) {
+    if (buffer_[at] == '\r' || buffer_[at] == kEndOfText) {
+      stops[at / 64] |= std::uint64_t{1} << (at % 64);
+    }
+  }
+#endif
+  // Bytes past the fill level are stale.
+  for (std::uint32_t word = 0; word < 2; ++word) {
+    const std::uint32_t first = 64 * word;
+    if (fill_level_ <= first) {
+      stops[word] = 0;
+    } else if (fill_level_ < first + 64) {
+      stops[word] &= (std::uint64_t{1} << (fill_level_ - first)) - 1;
+    }
+  }
+  stops_[0] = stops[0];
+  stops_[1] = stops[1];
 }
 
 std::uint8_t TextStream::TakeByte() {
@@ -106,6 +140,7 @@ std::uint8_t TextStream::TakeByte() {
       // is not asked again.
       buffer_[0] = kEndOfText;
       fill_level_ = 1;
+      MapLineStops();
       return kEndOfText;
     }
   }

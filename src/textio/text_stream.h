@@ -22,6 +22,7 @@
 #ifndef MLFSORT_TEXTIO_TEXT_STREAM_H_
 #define MLFSORT_TEXTIO_TEXT_STREAM_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -29,6 +30,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "textio/copy_bytes.h"
 
 namespace mlfsort {
 
@@ -88,7 +90,16 @@ class TextStream {
   // Inline: the sort run reads most short lines this way.
   bool ReadBufferedLine(std::string_view* line) {
     if (state_ != State::kReading || position_ >= fill_level_) return false;
-    const std::uint32_t stop = FindLineStop(position_);
+    // The first stop at or after the position, from the refill's map.
+    const unsigned word = position_ / 64;
+    std::uint64_t later = stops_[word] >> (position_ % 64);
+    std::uint32_t stop = position_;
+    if (later == 0 && word == 0 && stops_[1] != 0) {
+      later = stops_[1];
+      stop = 64;
+    }
+    if (later == 0) return false;
+    stop += static_cast<std::uint32_t>(std::countr_zero(later));
     if (stop + 1 >= fill_level_ || buffer_[stop] != '\r') return false;
     *line = std::string_view(reinterpret_cast<const char*>(buffer_ + position_),
                              stop - position_);
@@ -123,8 +134,7 @@ class TextStream {
   void WriteLine(std::string_view text) {
     if (state_ == State::kWriting && !flush_at_end_of_write_ &&
         text.size() + 2 < kBufferCapacity - position_) {
-      if (!text.empty())
-        std::memcpy(buffer_ + position_, text.data(), text.size());
+      CopyBytes(buffer_ + position_, text.data(), text.size());
       position_ += static_cast<std::uint32_t>(text.size());
       buffer_[position_++] = '\r';
       buffer_[position_++] = '\n';
@@ -156,6 +166,8 @@ class TextStream {
   // The position of the first CR or end-of-text byte at or after `from` in
   // the buffer, or the fill level when there is none.
   std::uint32_t FindLineStop(std::uint32_t from) const;
+  // Maps the line stops among the bytes read into stops_.
+  void MapLineStops();
   bool WriteOut();
   std::uint8_t TakeByte();
   void PutBack() { --position_; }
@@ -175,6 +187,10 @@ class TextStream {
   std::size_t name_length_ = 0;
   char name_[kNameCapacity + 1] = {};
   std::uint8_t buffer_[kBufferCapacity] = {};
+  // While reading, bit i (of word i / 64) is set for each CR or end-of-text
+  // byte among the bytes read, buffer_[0, fill_level_).
+  std::uint64_t stops_[kBufferCapacity / 64] = {};
+  static_assert(kBufferCapacity == 128, "the map of line stops is two words");
 };
 
 }  // namespace mlfsort
