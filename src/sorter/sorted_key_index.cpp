@@ -22,8 +22,10 @@ constexpr std::size_t kMaxEntries = std::numeric_limits<std::int32_t>::max();
 constexpr std::size_t kMinBatch = 4096;
 constexpr std::size_t kBatchShare = 8;
 
-// Line indexes the merge writes between two reports of its progress.
+// Line indexes the merge writes between two reports of its progress, and
+// the fewest entries the worker merges.
 constexpr std::size_t kMergeStretch = 4096;
+constexpr std::size_t kMinWorkerMerge = 64 * 1024;
 
 template <int kBits>
 std::size_t RecentSlotOf(std::uint64_t fingerprint) {
@@ -359,9 +361,23 @@ void SortedKeyIndex::Settle() {
   count_ = 0;
   settled_ = true;
   if (run_count_ == 0) return;
+  if (run_count_ == 1) {
+    // One run is in order already.
+    for (std::size_t at = 0; at < run_total_; ++at) {
+      read_order_.items[at] = entries_.items[at].line_index;
+    }
+    count_ = merged_ = run_total_;
+    return;
+  }
   merge_progress_.store(0, std::memory_order_relaxed);
   work_ = Work::kMerging;
-  worker_.Start(*this);
+  // A small merge is over before a thread would have woken for it.
+  if (run_total_ < kMinWorkerMerge) {
+    MergeRuns();
+    FinishWork();
+  } else {
+    worker_.Start(*this);
+  }
 }
 
 void SortedKeyIndex::TakeReference(std::string_view key) {
