@@ -8,7 +8,8 @@
 // of the call to fail, then the input file, or, in many-lines mode, the
 // steps that make it. Control bit 7 injects a failure; bits 0-2 pick its
 // code; bit 6 selects many-lines mode; bit 5 gives its keys a long common
-// lead.
+// lead; bit 4 keeps all work on one thread (else a worker thread sorts
+// while the run reads).
 
 #include <algorithm>
 #include <cstddef>
@@ -202,7 +203,14 @@ void CheckSortRun(const std::uint8_t* data, std::size_t size) {
   platform.SetArguments({"mlfsort", "in.mlf"});
   if (inject) platform.FailCall(1 + data[1], kInjectedCodes[control & 7]);
 
-  const int status = RunProcess(platform, SystemModules(), &RunSort);
+  const RunFunction run =
+      (control & 0x10) != 0
+          ? [](Process&
+                   process) { RunSortWith(process, SortSettings{.threads = 1}); }
+          : [](Process& process) {
+              RunSortWith(process, SortSettings{.threads = 2});
+            };
+  const int status = RunProcess(platform, SystemModules(), run);
   Require(platform.exited() && platform.exit_status() == status,
           "the exit status did not reach the platform");
   Require(!platform.IsOpen("in.mlf") || status == 1,

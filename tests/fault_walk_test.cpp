@@ -239,22 +239,24 @@ TEST_P(FaultWalkTest, EveryAllocationFailing) {
 // ends the run the same way.
 INSTANTIATE_TEST_SUITE_P(
     Threads, FaultWalkTest,
-    ::testing::Values(
-        WalkCase{"OneThread",
-                 [](Process& process) {
-                   RunSortWith(process, SortSettings{.threads = 1});
-                 },
-                 &SampleInput},
-        WalkCase{"OneThreadLarger",
-                 [](Process& process) {
-                   RunSortWith(process, SortSettings{.threads = 1});
-                 },
-                 &LargerSampleInput},
-        WalkCase{"WorkerLarger",
-                 [](Process& process) {
-                   RunSortWith(process, SortSettings{.threads = 2});
-                 },
-                 &LargerSampleInput}),
+    ::testing::Values(WalkCase{"OneThread",
+                               [](Process& process) {
+                                 RunSortWith(process,
+                                             SortSettings{.threads = 1});
+                               },
+                               &SampleInput},
+                      WalkCase{"OneThreadLarger",
+                               [](Process& process) {
+                                 RunSortWith(process,
+                                             SortSettings{.threads = 1});
+                               },
+                               &LargerSampleInput},
+                      WalkCase{"WorkerLarger",
+                               [](Process& process) {
+                                 RunSortWith(process,
+                                             SortSettings{.threads = 2});
+                               },
+                               &LargerSampleInput}),
     [](const ::testing::TestParamInfo<WalkCase>& info) {
       return std::string(info.param.name);
     });

@@ -18,9 +18,11 @@ class KeysByLineIndex final : public KeyTieBreak {
  public:
   explicit KeysByLineIndex(const std::vector<std::string>& keys)
       : keys_(keys) {}
-  int Compare(const Entry& a, const Entry& b) const override {
-    return PortableKeyOrder::Instance().Compare(keys_[a.line_index],
-                                                keys_[b.line_index]);
+  std::string_view KeyOf(const Entry& entry) const override {
+    return keys_[entry.line_index];
+  }
+  int CompareKeys(std::string_view a, std::string_view b) const override {
+    return PortableKeyOrder::Instance().Compare(a, b);
   }
 
  private:
@@ -30,7 +32,8 @@ class KeysByLineIndex final : public KeyTieBreak {
 // Answers at random, and differently each time: no order at all.
 class RandomTieBreak final : public KeyTieBreak {
  public:
-  int Compare(const Entry&, const Entry&) const override {
+  std::string_view KeyOf(const Entry&) const override { return "k"; }
+  int CompareKeys(std::string_view, std::string_view) const override {
     return static_cast<int>(random_() % 3) - 1;
   }
 

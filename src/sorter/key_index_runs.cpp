@@ -199,7 +199,8 @@ bool RunMerger::BeforeByEntries(std::size_t a, std::size_t b) const {
   const bool a_ended = Ended(a);
   const bool b_ended = Ended(b);
   if (a_ended || b_ended) return !a_ended;
-  const int comparison = CompareEntries(*runs_[a].next, *runs_[b].next, keys_);
+  // The heads' summaries are equal.
+  const int comparison = keys_.CompareKeys(HeadKey(a), HeadKey(b));
   return comparison < 0 || (comparison == 0 && a < b);
 }
 
@@ -222,11 +223,23 @@ std::size_t RunMerger::Merge(std::uint32_t* line_indexes, std::size_t room) {
       break;
     }
     const Entry& entry = *runs_[winner_].next++;
+    std::string_view key = slots_[winner_].head_key;
+    bool key_known = slots_[winner_].head_key_known;
     TakeHead(winner_);
-    if (holding_ && CompareEntries(held_, entry, keys_) != 0) {
-      line_indexes[written++] = held_.line_index;
+    if (holding_) {
+      bool same_key = held_.summary_high == entry.summary_high &&
+                      held_.summary_low == entry.summary_low;
+      if (same_key) {
+        if (!held_key_known_) held_key_ = keys_.KeyOf(held_);
+        if (!key_known) key = keys_.KeyOf(entry);
+        key_known = true;
+        same_key = keys_.CompareKeys(held_key_, key) == 0;
+      }
+      if (!same_key) line_indexes[written++] = held_.line_index;
     }
     held_ = entry;
+    held_key_ = key;
+    held_key_known_ = key_known;
     holding_ = true;
     std::size_t winner = winner_;
     for (std::size_t node = (winner + leaves_) / 2; node >= 1; node /= 2) {

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace mlfsort::key_index {
 
@@ -25,12 +26,19 @@ struct Entry {
   std::uint32_t line_index;
 };
 
-// How two entries whose summaries are equal compare by their keys:
-// negative, 0 (equal keys) or positive.
+// How entries whose summaries are equal compare by their keys.
 class KeyTieBreak {
  public:
   virtual ~KeyTieBreak() = default;
-  virtual int Compare(const Entry& a, const Entry& b) const = 0;
+  // The key of `entry`, valid while the step lasts.
+  virtual std::string_view KeyOf(const Entry& entry) const = 0;
+  // Negative when key `a` sorts first, 0 when the keys are equal, positive
+  // when `b` sorts first.
+  virtual int CompareKeys(std::string_view a, std::string_view b) const = 0;
+
+  int Compare(const Entry& a, const Entry& b) const {
+    return CompareKeys(KeyOf(a), KeyOf(b));
+  }
 };
 
 // Three-way comparison of two entries' keys: by summary where the summaries
@@ -83,6 +91,10 @@ struct MergeSlot {
   std::uint64_t head_high;
   std::uint64_t head_low;
   std::size_t loser;
+  // The key of the head once a tie has asked for it: runs of a file with
+  // many duplicates meet the same keys again and again.
+  std::string_view head_key;
+  bool head_key_known;
 };
 
 // Slots of working space a RunMerger needs for `run_count` runs.
@@ -125,10 +137,20 @@ class RunMerger {
   bool Ended(std::size_t run) const {
     return run >= run_count_ || runs_[run].next == runs_[run].end;
   }
+  // The key of the run's head.
+  std::string_view HeadKey(std::size_t run) const {
+    MergeSlot& slot = slots_[run];
+    if (!slot.head_key_known) {
+      slot.head_key = keys_.KeyOf(*runs_[run].next);
+      slot.head_key_known = true;
+    }
+    return slot.head_key;
+  }
   // Sets the run's head: the summary of its next entry; the most for an
   // ended run.
   void TakeHead(std::size_t run) {
     MergeSlot& slot = slots_[run];
+    slot.head_key_known = false;
     if (Ended(run)) {
       slot.head_high = slot.head_low = ~std::uint64_t{0};
     } else {
@@ -148,9 +170,12 @@ class RunMerger {
   MergeSlot* slots_;
   const KeyTieBreak& keys_;
   std::size_t winner_;
-  // The entry taken last, held back for an equal key from a later run.
+  // The entry taken last, held back for an equal key from a later run, and
+  // its key once a tie has asked for it.
   Entry held_{};
   bool holding_ = false;
+  std::string_view held_key_;
+  bool held_key_known_ = false;
   bool done_ = false;
 };
 

@@ -94,6 +94,34 @@ std::size_t IdenticalChunksLength(std::string_view a, std::string_view b) {
   return pos;
 }
 
+// Length of the leading run of bytes that are the same in both keys or
+// the same letter in the other case, eight at a time: a file's keys repeat
+// in other cases. May stop short of the run's end.
+std::size_t SameLettersChunksLength(std::string_view a, std::string_view b) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x8080808080808080u;
+  constexpr std::uint64_t kCaseBit = 0x2020202020202020u;
+  const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
+  std::size_t pos = 0;
+  while (pos + sizeof(std::uint64_t) <= limit) {
+    const std::uint64_t a_chunk = LoadChunk(a, pos);
+    const std::uint64_t differ = a_chunk ^ LoadChunk(b, pos);
+    if ((differ & ~kCaseBit) != 0) break;
+    if (differ != 0) {
+      // Where only the case bit differs, both bytes must be letters: the
+      // folded byte lies in 'a'..'z' (and below 128), byte by byte with no
+      // borrow or carry between bytes.
+      const std::uint64_t folded = (a_chunk | kCaseBit) & ~kHigh;
+      const std::uint64_t from_a = ((folded | kHigh) - 'a' * kOnes) & kHigh;
+      const std::uint64_t to_z = (('z' | 0x80) * kOnes - folded) & kHigh;
+      const std::uint64_t letters = from_a & to_z & ~a_chunk;
+      if (((differ << 2) & ~letters) != 0) break;
+    }
+    pos += sizeof(std::uint64_t);
+  }
+  return pos;
+}
+
 // Length of the leading run of identical bytes, exactly.
 std::size_t SameBytesLength(std::string_view a, std::string_view b) {
   const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
@@ -283,7 +311,7 @@ int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
   // from the first position where a tie-breaker differs, both levels are
   // compared in full.
   const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
-  std::size_t pos = IdenticalChunksLength(a, b);
+  std::size_t pos = SameLettersChunksLength(a, b);
   for (; pos < limit; ++pos) {
     if (a[pos] == b[pos]) continue;
     const unsigned a_weight = kPrimaryWeight[ByteAt(a, pos)];

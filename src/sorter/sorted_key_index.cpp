@@ -44,8 +44,11 @@ class SourceKeys final : public key_index::KeyTieBreak {
  public:
   SourceKeys(const KeyOrder& order, const KeySource& keys)
       : order_(order), keys_(keys) {}
-  int Compare(const Entry& a, const Entry& b) const override {
-    return order_.Compare(keys_.KeyOf(a.line_index), keys_.KeyOf(b.line_index));
+  std::string_view KeyOf(const Entry& entry) const override {
+    return keys_.KeyOf(entry.line_index);
+  }
+  int CompareKeys(std::string_view a, std::string_view b) const override {
+    return order_.Compare(a, b);
   }
 
  private:
@@ -61,9 +64,11 @@ class SortedKeyIndex::BatchKeys final : public key_index::KeyTieBreak {
  public:
   BatchKeys(const KeyOrder& order, const BatchEntry* batch)
       : order_(order), batch_(batch) {}
-  int Compare(const Entry& a, const Entry& b) const override {
-    return order_.Compare(batch_[a.line_index].key(),
-                          batch_[b.line_index].key());
+  std::string_view KeyOf(const Entry& entry) const override {
+    return batch_[entry.line_index].key();
+  }
+  int CompareKeys(std::string_view a, std::string_view b) const override {
+    return order_.Compare(a, b);
   }
 
  private:
