@@ -2,10 +2,12 @@
 //
 // Lines are copied one after another into large blocks of memory, each
 // behind its length, and never move, so the views handed out (and the sort
-// keys cut from them) stay valid while the store lives. The store keeps the
-// place of every eighth line only and finds the others by stepping over the
-// lines before them: label files are mostly lines of one or two bytes, for
-// which a pointer per line would cost more than the lines themselves.
+// keys cut from them) stay valid while the store lives (but for the last
+// line, which a line superseding it may replace). The store keeps the place
+// of every fourth line only and finds the others by stepping over the lines
+// before them: a pointer per line would cost more than many label lines,
+// and reaching a line, which the write phase does in key order all over
+// the store, costs a cache line or two more for each line stepped over.
 
 #ifndef MLFSORT_SORTER_LINE_STORE_H_
 #define MLFSORT_SORTER_LINE_STORE_H_
@@ -81,7 +83,7 @@ class LineStore {
   void PrefetchLine(std::int32_t position) const;
 
   // Lines whose place is kept; the others are found from the one before.
-  static constexpr std::int32_t kLinesPerPlace = 8;
+  static constexpr std::int32_t kLinesPerPlace = 4;
 
   // The slots allocated for kept places. They grow as a list of the tool
   // grows: by 4 up to 8, by 16 up to 64, then by a quarter.
