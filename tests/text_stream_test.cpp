@@ -39,11 +39,11 @@ class TextStreamTest : public ::testing::Test {
       stream.Name("in.mlf");
       stream.OpenForReading();
       std::string line;
-      std::string_view buffered;
       for (;;) {
-        if (from_buffer && stream.ReadBufferedLine(&buffered)) {
-          lines[from_buffer].emplace_back(buffered);
-          continue;
+        if (from_buffer) {
+          stream.ReadBufferedLines([&lines](std::string_view buffered) {
+            lines[1].emplace_back(buffered);
+          });
         }
         if (stream.AtEndOfInput()) break;
         stream.ReadLine(&line);

@@ -72,7 +72,8 @@ class StoredKeys final : public KeySource {
 // which is the line stored last: it takes that line's place in the store,
 // so that the many short lines of a label file with the same (empty) key
 // take no more memory than one.
-void Hold(std::string_view line, LineStore& lines, SortedKeyIndex& index) {
+[[gnu::always_inline]] inline void Hold(std::string_view line, LineStore& lines,
+                                        SortedKeyIndex& index) {
   const std::string_view key = SortKeyOf(line);
   if (index.LatestKeyIs(key) && lines.CanReplaceLast(line.size())) {
     index.RefileLatest(SortKeyOf(lines.ReplaceLast(line)));
@@ -143,29 +144,30 @@ void RunSortWith(Process& process, const SortSettings& settings) {
     const StoredKeys keys(lines);
     SortedKeyIndex index(KeyOrderOf(platform), keys, &platform.BulkMemory(),
                          settings.threads > 1);
-    std::string long_line;
-    std::string_view line;
-    for (;;) {
-      // Most lines lie whole in the stream's buffer and are taken from
-      // there; the others are read as the stream's operations would.
-      if (!input.ReadBufferedLine(&line)) {
-        const bool at_end = input.AtEndOfInput();
-        CheckIo();
-        if (at_end) break;
-        input.ReadLine(&long_line);
-        input.SkipLineEnd();
-        CheckIo();
-        line = long_line;
-      }
+    // Most lines lie whole in the stream's buffer and are taken from there;
+    // the others are read as the stream's operations would.
+    const auto take_line = [&output, &lines, &index](std::string_view line) {
       if (IsPassThroughLine(line)) {
         output.WriteLine(line);
         CheckIo();
-        continue;
+        return;
       }
       Hold(line, lines, index);
+    };
+    std::string long_line;
+    for (;;) {
+      input.ReadBufferedLines(take_line);
+      const bool at_end = input.AtEndOfInput();
+      CheckIo();
+      if (at_end) break;
+      input.ReadLine(&long_line);
+      input.SkipLineEnd();
+      CheckIo();
+      take_line(long_line);
     }
 
     SortedLineReader sorted(index, lines);
+    std::string_view line;
     while (sorted.Next(&line)) {
       output.WriteLine(line);
       CheckIo();

@@ -82,30 +82,41 @@ class TextStream {
   // Replaces `line` with the bytes of the current line, without its end.
   void ReadLine(std::string* line);
 
-  // When the buffer holds the whole current line and what tells its end (a
-  // CR and the byte after it), does what ReadLine and SkipLineEnd would:
-  // sets `line` to a view of the line in the buffer, valid until the next
-  // operation on the stream, and returns true. Otherwise returns false and
-  // consumes nothing. Calls no platform operation, so it cannot fail.
-  // Inline: the sort run reads most short lines this way.
-  bool ReadBufferedLine(std::string_view* line) {
-    if (state_ != State::kReading || position_ >= fill_level_) return false;
-    // The first stop at or after the position, from the refill's map.
-    const unsigned word = position_ / 64;
-    std::uint64_t later = stops_[word] >> (position_ % 64);
-    std::uint32_t stop = position_;
-    if (later == 0 && word == 0 && stops_[1] != 0) {
-      later = stops_[1];
-      stop = 64;
+  // Takes the lines that lie whole in the buffer, with what tells their end
+  // (a CR and the byte after it), one by one: for each does what ReadLine
+  // and SkipLineEnd would, then calls take_line(std::string_view) with a
+  // view of the line in the buffer, valid during the call. Stops at the
+  // first line that does not lie so, having consumed nothing of it. Calls no
+  // platform operation, so it cannot fail. take_line must not use the
+  // stream; whatever it throws leaves the stream after its line. Inline:
+  // the sort run reads most short lines this way.
+  template <typename TakeLine>
+  void ReadBufferedLines(TakeLine&& take_line) {
+    const std::uint32_t fill = fill_level_;
+    std::uint32_t at = position_;
+    if (state_ != State::kReading || at >= fill) return;
+    // The stops after the position, from the refill's map; each line's own
+    // stop is the lowest left.
+    std::uint64_t low = at < 64 ? stops_[0] & (~std::uint64_t{0} << at) : 0;
+    std::uint64_t high =
+        at < 64 ? stops_[1] : stops_[1] & (~std::uint64_t{0} << (at - 64));
+    while ((low | high) != 0) {
+      std::uint32_t stop;
+      if (low != 0) {
+        stop = static_cast<std::uint32_t>(std::countr_zero(low));
+        low &= low - 1;
+      } else {
+        stop = 64 + static_cast<std::uint32_t>(std::countr_zero(high));
+        high &= high - 1;
+      }
+      if (stop + 1 >= fill || buffer_[stop] != '\r') return;
+      const std::string_view line(reinterpret_cast<const char*>(buffer_ + at),
+                                  stop - at);
+      // As SkipLineEnd: CR LF or a lone CR; an end-of-text byte stays.
+      at = stop + 1 + (buffer_[stop + 1] == '\n' ? 1 : 0);
+      position_ = at;
+      take_line(line);
     }
-    if (later == 0) return false;
-    stop += static_cast<std::uint32_t>(std::countr_zero(later));
-    if (stop + 1 >= fill_level_ || buffer_[stop] != '\r') return false;
-    *line = std::string_view(reinterpret_cast<const char*>(buffer_ + position_),
-                             stop - position_);
-    // As SkipLineEnd: CR LF or a lone CR; an end-of-text byte stays.
-    position_ = stop + 1 + (buffer_[stop + 1] == '\n' ? 1 : 0);
-    return true;
   }
 
   // Consumes the rest of the current line and its line end (CR, or CR LF).
