@@ -39,6 +39,16 @@ class KeyTieBreak {
   int Compare(const Entry& a, const Entry& b) const {
     return CompareKeys(KeyOf(a), KeyOf(b));
   }
+
+  // Ask for the memory that KeyOf(entry) will read, without waiting for it,
+  // in two steps: first for where the key is found, then for the key. By
+  // default nothing.
+  virtual void AskForPlace(const Entry& entry) const {
+    static_cast<void>(entry);
+  }
+  virtual void AskForKey(const Entry& entry) const {
+    static_cast<void>(entry);
+  }
 };
 
 // Three-way comparison of two entries' keys: by summary where the summaries
@@ -153,10 +163,15 @@ class RunMerger {
     slot.head_key_known = false;
     if (Ended(run)) {
       slot.head_high = slot.head_low = ~std::uint64_t{0};
-    } else {
-      slot.head_high = runs_[run].next->summary_high;
-      slot.head_low = runs_[run].next->summary_low;
+      return;
     }
+    const Entry* const head = runs_[run].next;
+    slot.head_high = head->summary_high;
+    slot.head_low = head->summary_low;
+    // A tie may want the head's key; the merged lines are read soon after
+    // in any case.
+    keys_.AskForKey(*head);
+    if (head + 1 != runs_[run].end) keys_.AskForPlace(head[1]);
   }
   // Plays the matches under `node`; returns the winner.
   std::size_t Play(std::size_t node);

@@ -62,6 +62,12 @@ class StoredKeys final : public KeySource {
   std::string_view KeyOf(std::uint32_t line_index) const override {
     return SortKeyOf(lines_.LineAt(static_cast<std::int32_t>(line_index)));
   }
+  void AskForPlace(std::uint32_t line_index) const override {
+    lines_.PrefetchPlace(static_cast<std::int32_t>(line_index));
+  }
+  void AskForKey(std::uint32_t line_index) const override {
+    lines_.PrefetchLine(static_cast<std::int32_t>(line_index));
+  }
 
  private:
   const LineStore& lines_;

@@ -50,6 +50,12 @@ class SourceKeys final : public key_index::KeyTieBreak {
   int CompareKeys(std::string_view a, std::string_view b) const override {
     return order_.Compare(a, b);
   }
+  void AskForPlace(const Entry& entry) const override {
+    keys_.AskForPlace(entry.line_index);
+  }
+  void AskForKey(const Entry& entry) const override {
+    keys_.AskForKey(entry.line_index);
+  }
 
  private:
   const KeyOrder& order_;

@@ -26,6 +26,16 @@ class KeySource {
   virtual ~KeySource() = default;
   // The key last filed under `line_index`.
   virtual std::string_view KeyOf(std::uint32_t line_index) const = 0;
+
+  // Ask for the memory that KeyOf(line_index) will read, without waiting
+  // for it, in two steps: first for where the key is found, then for the
+  // key. By default nothing.
+  virtual void AskForPlace(std::uint32_t line_index) const {
+    static_cast<void>(line_index);
+  }
+  virtual void AskForKey(std::uint32_t line_index) const {
+    static_cast<void>(line_index);
+  }
 };
 
 // An ordered set of keys, each with a line index, read by position
