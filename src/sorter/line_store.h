@@ -108,20 +108,23 @@ class LineStore {
   // Writes `line` as the entry at `entry`, the free byte, which room_ has
   // room for, and returns a view of its bytes.
   std::string_view Store(unsigned char* entry, std::string_view line) {
+    std::size_t length_bytes = 1;
+    for (std::size_t rest = line.size() >> 7; rest != 0; rest >>= 7) {
+      ++length_bytes;
+    }
+    // The fields first: stores through byte pointers could change them, as
+    // far as the compiler knows, and would have them read again.
+    const std::size_t used = length_bytes + line.size();
+    last_entry_ = entry;
+    free_ = entry + used;
+    room_ -= used;
     unsigned char* bytes = entry;
-    for (std::size_t length = line.size();; length >>= 7) {
-      if (length < 0x80) {
-        *bytes++ = static_cast<unsigned char>(length);
-        break;
-      }
+    std::size_t length = line.size();
+    for (; length >= 0x80; length >>= 7) {
       *bytes++ = static_cast<unsigned char>(length | 0x80);
     }
+    *bytes++ = static_cast<unsigned char>(length);
     CopyBytes(bytes, line.data(), line.size());
-    const std::size_t used =
-        static_cast<std::size_t>(bytes - entry) + line.size();
-    last_entry_ = entry;
-    free_ += used;
-    room_ -= used;
     return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
   }
   void StartBlock(std::size_t line_size, const void* caller);
