@@ -46,9 +46,7 @@ class KeyTieBreak {
   virtual void AskForPlace(const Entry& entry) const {
     static_cast<void>(entry);
   }
-  virtual void AskForKey(const Entry& entry) const {
-    static_cast<void>(entry);
-  }
+  virtual void AskForKey(const Entry& entry) const { static_cast<void>(entry); }
 };
 
 // Three-way comparison of two entries' keys: by summary where the summaries

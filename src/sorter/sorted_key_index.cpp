@@ -89,7 +89,9 @@ SortedKeyIndex::SortedKeyIndex(const KeyOrder& order, const KeySource& keys,
 }
 
 SortedKeyIndex::~SortedKeyIndex() {
-  // The worker may still be sorting into the arrays.
+  // The worker may still be sorting into the arrays, or merging: a run that
+  // ends early (a failure) need not wait for the whole merge.
+  abandoned_.store(true, std::memory_order_relaxed);
   try {
     worker_.Wait();
   } catch (...) {
@@ -234,7 +236,7 @@ void SortedKeyIndex::MergeRuns() {
     merge_progress_.notify_one();
   };
   try {
-    while (!merger.done()) {
+    while (!merger.done() && !abandoned_.load(std::memory_order_relaxed)) {
       merged += merger.Merge(read_order_.items + merged, kMergeStretch);
       publish(0);
     }
@@ -253,11 +255,10 @@ void SortedKeyIndex::HandOff() {
   if (EntryCount() >= kMaxEntries) throw std::bad_alloc();
   const std::size_t next_capacity =
       std::max(kMinBatch, EntryCount() / kBatchShare);
-  // The batch being sorted goes behind the runs; the next one may be sorted
-  // by a read, behind a gap as large as itself so that it can be merged
-  // into the last run.
   // The next batch fills the buffer the last one was sorted from, which
-  // may hold more than it needs to.
+  // may hold more than it needs to. The batch being sorted goes behind the
+  // runs; the next one may be sorted by a read, behind a gap as large as
+  // itself so that it can be merged into the last run.
   Grow(sorting_, next_capacity, 0);
   const std::size_t handed = batch_size_;
   Reserve(handed + sorting_.capacity);

@@ -20,7 +20,8 @@
 namespace mlfsort {
 
 // Where the index finds a key again by the line index filed under it: the
-// index keeps line indexes, not keys.
+// index keeps line indexes, not keys. The index calls it on its worker
+// thread too, while the caller reads the index (never while it inserts).
 class KeySource {
  public:
   virtual ~KeySource() = default;
@@ -50,14 +51,14 @@ class KeySource {
 // Inserts are collected in a batch. A full batch is sorted into a run of
 // its own, on the worker thread when there is one, while the next batch
 // fills; a read sorts the batch and merges the runs, on the worker while
-// the positions merged so far are read. Equal keys within a
-// batch are folded, and a key repeated soon is mostly found at once without
-// taking an entry. Inserting n keys costs O(n log n) key comparisons in all,
-// whatever their order; a read after an insert costs a sort of the batch
-// and a merge, then O(1). The index holds 16 bytes for each run entry (a
-// 96-bit summary of the key and its line index), 4 for each read position,
-// and a batch of up to an eighth of that again, 16 bytes a key; a read
-// releases the batch's memory.
+// the positions merged so far are read. Equal keys within a batch are
+// folded, and a key repeated soon is mostly found at once without taking an
+// entry. Inserting n keys costs O(n log n) key comparisons in all, whatever
+// their order; a read after an insert costs a sort of the batch and a
+// merge, then O(1). The index holds 16 bytes for each run entry (a 96-bit
+// summary of the key and its line index), 4 for each read position, and
+// batches of up to an eighth of that again, 16 bytes a key; a read releases
+// the batches' memory.
 //
 // Reading never allocates: the memory a read needs is taken by the inserts.
 // Not thread-safe, not even for concurrent readers: reads may sort.
@@ -78,8 +79,9 @@ class SortedKeyIndex : private SortWorker::Task {
   // Files `line_index` under `key`: a key equal to a present one gives that
   // entry the new line index, in the same place; a new key makes a new
   // entry. `key` must be what the key source gives for `line_index`, and
-  // stay so, unchanged in its bytes, while the index lives. Any bytes may
-  // occur, zero included; the whole key takes part in the order.
+  // its bytes stay valid and unchanged while the index lives (the batch
+  // keeps a view of it until it is sorted). Any bytes may occur, zero
+  // included; the whole key takes part in the order.
   //
   // Throws std::bad_alloc when memory runs out or when the index would hold
   // more than INT32_MAX entries, and std::length_error for a key of more
@@ -218,6 +220,8 @@ class SortedKeyIndex : private SortWorker::Task {
   Array<key_index::MergeSlot> merge_slots_;
   static constexpr std::uint64_t kMergeEnded = std::uint64_t{1} << 63;
   std::atomic<std::uint64_t> merge_progress_{kMergeEnded};
+  // Set when the index goes: a merge still running stops.
+  std::atomic<bool> abandoned_{false};
   std::size_t merged_ = 0;
   std::size_t count_ = 0;
   bool settled_ = true;
