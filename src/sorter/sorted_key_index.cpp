@@ -16,11 +16,14 @@ using key_index::Entry;
 
 constexpr std::size_t kMaxEntries = std::numeric_limits<std::int32_t>::max();
 
-// The smallest batch, so that small indexes do not sort tiny batches often,
-// and the share of the entries before it that a batch may grow to: small
-// enough for memory, large enough that the runs stay few (about 8 ln n).
+// The smallest batch, so that small indexes do not sort tiny batches often;
+// the share of the entries before it that a batch may grow to: small
+// enough for memory, large enough that the runs stay few (about 8 ln n);
+// and the largest batch, so that the batch a read sorts before it can merge
+// stays quick to sort and the runs fit the processor's cache better.
 constexpr std::size_t kMinBatch = 4096;
 constexpr std::size_t kBatchShare = 8;
+constexpr std::size_t kMaxBatch = std::size_t{1} << 20;
 
 // Line indexes the merge writes between two reports of its progress, and
 // the fewest entries the worker merges.
@@ -254,7 +257,7 @@ void SortedKeyIndex::HandOff() {
   settled_ = false;
   if (EntryCount() >= kMaxEntries) throw std::bad_alloc();
   const std::size_t next_capacity =
-      std::max(kMinBatch, EntryCount() / kBatchShare);
+      std::clamp(EntryCount() / kBatchShare, kMinBatch, kMaxBatch);
   // The next batch fills the buffer the last one was sorted from, which
   // may hold more than it needs to. The batch being sorted goes behind the
   // runs; the next one may be sorted by a read, behind a gap as large as

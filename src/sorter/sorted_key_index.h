@@ -57,8 +57,8 @@ class KeySource {
 // their order; a read after an insert costs a sort of the batch and a
 // merge, then O(1). The index holds 16 bytes for each run entry (a 96-bit
 // summary of the key and its line index), 4 for each read position, and
-// batches of up to an eighth of that again, 16 bytes a key; a read releases
-// the batches' memory.
+// batches of up to an eighth of that again (at most 16 MiB each), 16 bytes
+// a key; a read releases the batches' memory.
 //
 // Reading never allocates: the memory a read needs is taken by the inserts.
 // Not thread-safe, not even for concurrent readers: reads may sort.
