@@ -75,21 +75,41 @@ std::vector<std::uint32_t> StableOrderOf(const std::vector<std::string>& keys) {
 
 TEST(KeyIndexRunsTest, SortIsStableAtEverySize) {
   std::mt19937 random(3);
-  for (const bool no_summary : {false, true}) {
-    for (const std::size_t count : {0, 1, 15, 24, 25, 33, 1000, 5000}) {
-      std::vector<std::string> keys;
-      for (std::size_t i = 0; i < count; ++i) {
-        // Few distinct keys, in both cases, so that most have equals; some
-        // share more than a summary holds, so that the keys decide.
-        const std::string lead = random() % 4 ? "" : std::string(30, 'p');
-        keys.push_back(lead + (random() % 2 ? "utt" : "UTT") +
-                       std::to_string(random() % 40));
+  // Scattered, and arriving in key order or in reverse, as sorted files do.
+  for (const int arrival : {0, 1, -1}) {
+    for (const bool no_summary : {false, true}) {
+      for (const std::size_t count : {0, 1, 15, 24, 25, 33, 1000, 5000}) {
+        std::vector<std::string> keys;
+        for (std::size_t i = 0; i < count; ++i) {
+          // Few distinct keys, in both cases, so that most have equals; some
+          // share more than a summary holds, so that the keys decide.
+          const std::string lead = random() % 4 ? "" : std::string(30, 'p');
+          keys.push_back(lead + (random() % 2 ? "utt" : "UTT") +
+                         std::to_string(random() % 40));
+        }
+        if (arrival != 0) {
+          std::vector<std::string> ordered;
+          for (const std::uint32_t at : StableOrderOf(keys)) {
+            ordered.push_back(keys[at]);
+          }
+          // Equal keys keep their arrival in both directions.
+          if (arrival < 0) {
+            std::stable_sort(ordered.begin(), ordered.end(),
+                             [](const std::string& a, const std::string& b) {
+                               return PortableKeyOrder::Instance().Compare(
+                                          a, b) > 0;
+                             });
+          }
+          keys = ordered;
+        }
+        std::vector<Entry> items = EntriesOf(keys, no_summary);
+        std::vector<Entry> scratch(count);
+        SortEntries(items.data(), scratch.data(), count,
+                    KeysByLineIndex(keys));
+        EXPECT_EQ(LineIndexesOf(items), StableOrderOf(keys))
+            << count << " arriving " << arrival
+            << (no_summary ? " without summaries" : "");
       }
-      std::vector<Entry> items = EntriesOf(keys, no_summary);
-      std::vector<Entry> scratch(count);
-      SortEntries(items.data(), scratch.data(), count, KeysByLineIndex(keys));
-      EXPECT_EQ(LineIndexesOf(items), StableOrderOf(keys))
-          << count << (no_summary ? " without summaries" : "");
     }
   }
 }

@@ -404,6 +404,12 @@ TEST_P(SortedKeyIndexCostTest, ComparisonsStayLogarithmicPerInsert) {
   const auto inserts = static_cast<std::uint32_t>(4 * keys.size());
   EXPECT_LE(order.comparisons(),
             static_cast<int>(inserts * std::bit_width(inserts)));
+  // Runs of keys in order or in reverse are read one after another.
+  for (std::int32_t position = 1; position < index.Count(); ++position) {
+    ASSERT_LT(order.Compare(index.KeyAt(position - 1), index.KeyAt(position)),
+              0)
+        << position;
+  }
 }
 
 TEST_P(SortedKeyIndexCostTest, MemoryPerEntryStaysSmall) {

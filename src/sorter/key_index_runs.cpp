@@ -135,7 +135,30 @@ void RadixSort(Entry* items, Entry* scratch, std::size_t count,
 
 void SortEntries(Entry* items, Entry* scratch, std::size_t count,
                  const KeyTieBreak& keys) {
-  RadixSort(items, scratch, count, keys);
+  // Files are often in key order already, or in reverse: one pass tells,
+  // and ends at the first step each way on any other order.
+  bool ascends = true;
+  bool descends = true;
+  for (std::size_t next = 1; next < count && (ascends || descends); ++next) {
+    const int step = CompareEntries(items[next - 1], items[next], keys);
+    ascends = ascends && step <= 0;
+    descends = descends && step >= 0;
+  }
+  if (ascends) return;
+  if (!descends) {
+    RadixSort(items, scratch, count, keys);
+    return;
+  }
+  // Reversed, but each group of equal keys back in the order it came in.
+  std::reverse(items, items + count);
+  for (std::size_t first = 0; first < count;) {
+    std::size_t end = first + 1;
+    while (end < count && CompareEntries(items[first], items[end], keys) == 0) {
+      ++end;
+    }
+    std::reverse(items + first, items + end);
+    first = end;
+  }
 }
 
 std::size_t FoldEqualKeys(Entry* items, std::size_t count,

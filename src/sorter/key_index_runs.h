@@ -63,7 +63,8 @@ inline int CompareEntries(const Entry& a, const Entry& b,
 }
 
 // Sorts `items[0, count)` by key, equal keys kept in their order, using
-// `scratch[0, count)` (which must not overlap them) as working space. Most
+// `scratch[0, count)` (which must not overlap them) as working space. Items
+// already in order, or in reverse order, cost one pass. Otherwise most
 // digits of the summaries decide at once (a radix sort from the most
 // significant bits that differ); entries are compared one with another only
 // in small groups, and by key only where their summaries tie, so an order

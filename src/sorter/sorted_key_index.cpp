@@ -376,14 +376,7 @@ void SortedKeyIndex::Settle() {
   count_ = 0;
   settled_ = true;
   if (run_count_ == 0) return;
-  if (run_count_ == 1) {
-    // One run is in order already.
-    for (std::size_t at = 0; at < run_total_; ++at) {
-      read_order_.items[at] = entries_.items[at].line_index;
-    }
-    count_ = merged_ = run_total_;
-    return;
-  }
+  if (TakeChainedRuns()) return;
   merge_progress_.store(0, std::memory_order_relaxed);
   work_ = Work::kMerging;
   // A small merge is over before a thread would have woken for it.
@@ -393,6 +386,35 @@ void SortedKeyIndex::Settle() {
   } else {
     worker_.Start(*this);
   }
+}
+
+bool SortedKeyIndex::TakeChainedRuns() {
+  // Each run's keys all above those of the run before (a file in key
+  // order), or all below (in reverse order): one run after another is the
+  // read order, with no key in two runs.
+  const SourceKeys keys(order_, keys_);
+  bool ascending = true;
+  bool descending = true;
+  for (std::size_t run = 1; run < run_count_ && (ascending || descending);
+       ++run) {
+    const key_index::RunCursor& before = cursors_.items[run - 1];
+    const key_index::RunCursor& after = cursors_.items[run];
+    ascending = ascending &&
+                key_index::CompareEntries(before.end[-1], *after.next, keys) < 0;
+    descending = descending &&
+                 key_index::CompareEntries(after.end[-1], *before.next, keys) < 0;
+  }
+  if (!ascending && !descending) return false;
+  std::uint32_t* out = read_order_.items;
+  for (std::size_t taken = 0; taken < run_count_; ++taken) {
+    const key_index::RunCursor& run =
+        cursors_.items[ascending ? taken : run_count_ - 1 - taken];
+    for (const Entry* entry = run.next; entry != run.end; ++entry) {
+      *out++ = entry->line_index;
+    }
+  }
+  count_ = merged_ = run_total_;
+  return true;
 }
 
 void SortedKeyIndex::TakeReference(std::string_view key) {

@@ -181,6 +181,9 @@ class SortedKeyIndex : private SortWorker::Task {
   void FinishWork();
   // Sorts the batch and starts merging every run into the read order.
   void Settle();
+  // Makes the read order of runs that follow one another in key order, or
+  // in reverse, without merging them; false for other runs.
+  bool TakeChainedRuns();
   // Waits until `position` is merged or the merge has ended; false when it
   // lies beyond the read order.
   bool WaitForMerged(std::int32_t position);
