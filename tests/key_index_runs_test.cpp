@@ -104,8 +104,7 @@ TEST(KeyIndexRunsTest, SortIsStableAtEverySize) {
         }
         std::vector<Entry> items = EntriesOf(keys, no_summary);
         std::vector<Entry> scratch(count);
-        SortEntries(items.data(), scratch.data(), count,
-                    KeysByLineIndex(keys));
+        SortEntries(items.data(), scratch.data(), count, KeysByLineIndex(keys));
         EXPECT_EQ(LineIndexesOf(items), StableOrderOf(keys))
             << count << " arriving " << arrival
             << (no_summary ? " without summaries" : "");

@@ -166,7 +166,12 @@ std::size_t FoldEqualKeys(Entry* items, std::size_t count,
   if (count == 0) return 0;
   std::size_t kept = 1;
   for (std::size_t next = 1; next < count; ++next) {
-    if (CompareEntries(items[kept - 1], items[next], keys) != 0) ++kept;
+    const Entry& last = items[kept - 1];
+    const bool same_key =
+        last.summary_high == items[next].summary_high &&
+        last.summary_low == items[next].summary_low &&
+        keys.SameKeys(keys.KeyOf(last), keys.KeyOf(items[next]));
+    if (!same_key) ++kept;
     items[kept - 1] = items[next];
   }
   return kept;
@@ -256,7 +261,7 @@ std::size_t RunMerger::Merge(std::uint32_t* line_indexes, std::size_t room) {
         if (!held_key_known_) held_key_ = keys_.KeyOf(held_);
         if (!key_known) key = keys_.KeyOf(entry);
         key_known = true;
-        same_key = keys_.CompareKeys(held_key_, key) == 0;
+        same_key = keys_.SameKeys(held_key_, key);
       }
       if (!same_key) line_indexes[written++] = held_.line_index;
     }

@@ -94,29 +94,32 @@ std::size_t IdenticalChunksLength(std::string_view a, std::string_view b) {
   return pos;
 }
 
+// Whether the eight bytes of `a` and of `b` are the same or the same
+// letter in the other case: where only the case bit differs, both bytes
+// must be letters, that is the folded byte lies in 'a'..'z' (and below
+// 128), tested byte by byte with no borrow or carry between bytes.
+inline bool SameLettersChunk(std::uint64_t a, std::uint64_t b) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x8080808080808080u;
+  constexpr std::uint64_t kCaseBit = 0x2020202020202020u;
+  const std::uint64_t differ = a ^ b;
+  if (differ == 0) return true;
+  if ((differ & ~kCaseBit) != 0) return false;
+  const std::uint64_t folded = (a | kCaseBit) & ~kHigh;
+  const std::uint64_t from_a = ((folded | kHigh) - 'a' * kOnes) & kHigh;
+  const std::uint64_t to_z = (('z' | 0x80) * kOnes - folded) & kHigh;
+  const std::uint64_t letters = from_a & to_z & ~a;
+  return ((differ << 2) & ~letters) == 0;
+}
+
 // Length of the leading run of bytes that are the same in both keys or
 // the same letter in the other case, eight at a time: a file's keys repeat
 // in other cases. May stop short of the run's end.
 std::size_t SameLettersChunksLength(std::string_view a, std::string_view b) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  constexpr std::uint64_t kHigh = 0x8080808080808080u;
-  constexpr std::uint64_t kCaseBit = 0x2020202020202020u;
   const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
   std::size_t pos = 0;
-  while (pos + sizeof(std::uint64_t) <= limit) {
-    const std::uint64_t a_chunk = LoadChunk(a, pos);
-    const std::uint64_t differ = a_chunk ^ LoadChunk(b, pos);
-    if ((differ & ~kCaseBit) != 0) break;
-    if (differ != 0) {
-      // Where only the case bit differs, both bytes must be letters: the
-      // folded byte lies in 'a'..'z' (and below 128), byte by byte with no
-      // borrow or carry between bytes.
-      const std::uint64_t folded = (a_chunk | kCaseBit) & ~kHigh;
-      const std::uint64_t from_a = ((folded | kHigh) - 'a' * kOnes) & kHigh;
-      const std::uint64_t to_z = (('z' | 0x80) * kOnes - folded) & kHigh;
-      const std::uint64_t letters = from_a & to_z & ~a_chunk;
-      if (((differ << 2) & ~letters) != 0) break;
-    }
+  while (pos + sizeof(std::uint64_t) <= limit &&
+         SameLettersChunk(LoadChunk(a, pos), LoadChunk(b, pos))) {
     pos += sizeof(std::uint64_t);
   }
   return pos;
@@ -312,6 +315,14 @@ int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
   // compared in full.
   const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
   std::size_t pos = SameLettersChunksLength(a, b);
+  // Keys that tie in their summaries are most often equal: the last eight
+  // bytes, overlapping the ones before, tell that at once.
+  constexpr std::size_t kChunk = sizeof(std::uint64_t);
+  if (a.size() == b.size() && a.size() >= kChunk && pos + kChunk > limit &&
+      SameLettersChunk(LoadChunk(a, a.size() - kChunk),
+                       LoadChunk(b, b.size() - kChunk))) {
+    return 0;
+  }
   for (; pos < limit; ++pos) {
     if (a[pos] == b[pos]) continue;
     const unsigned a_weight = kPrimaryWeight[ByteAt(a, pos)];
@@ -370,6 +381,28 @@ WideKeySummary PortableKeyOrder::SummaryAgainst(
   return PackWeights(key.substr(packed_from), side << 7 | shared_code, 9,
                      kSummaryAgainstBits)
          << (128 - kSummaryAgainstBits);
+}
+
+bool PortableKeyOrder::Equal(std::string_view a, std::string_view b) const {
+  if (a.size() != b.size()) return false;
+  // Keys are equal exactly when they are equal ignoring ASCII letter case:
+  // eight bytes at a time, the last eight overlapping the ones before.
+  constexpr std::size_t kChunk = sizeof(std::uint64_t);
+  if (a.size() < kChunk) {
+    for (std::size_t pos = 0; pos < a.size(); ++pos) {
+      const unsigned folded = ByteAt(a, pos) | 0x20u;
+      if (a[pos] != b[pos] && ((ByteAt(a, pos) ^ ByteAt(b, pos)) != 0x20 ||
+                               folded < 'a' || folded > 'z')) {
+        return false;
+      }
+    }
+    return true;
+  }
+  for (std::size_t pos = 0; pos + kChunk < a.size(); pos += kChunk) {
+    if (!SameLettersChunk(LoadChunk(a, pos), LoadChunk(b, pos))) return false;
+  }
+  return SameLettersChunk(LoadChunk(a, a.size() - kChunk),
+                          LoadChunk(b, b.size() - kChunk));
 }
 
 std::uint64_t PortableKeyOrder::Fingerprint(std::string_view key) const {

@@ -46,6 +46,11 @@ class KeyOrder {
     return WideSummary(key);
   }
 
+  // Compare(a, b) == 0, which an order may tell faster.
+  virtual bool Equal(std::string_view a, std::string_view b) const {
+    return Compare(a, b) == 0;
+  }
+
   // A number that equal keys share (Compare(a, b) == 0 implies equal
   // fingerprints), for finding repeated keys by a hash; unequal keys may
   // share one too. By default, Summary.
@@ -87,6 +92,8 @@ class PortableKeyOrder final : public KeyOrder {
   WideKeySummary WideSummary(std::string_view key) const override;
   WideKeySummary SummaryAgainst(std::string_view key,
                                 std::string_view reference) const override;
+  // Equal length, and equal bytes but for ASCII letter case.
+  bool Equal(std::string_view a, std::string_view b) const override;
   std::uint64_t Fingerprint(std::string_view key) const override;
 
   // The one instance; the order has no state.

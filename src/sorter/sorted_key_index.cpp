@@ -53,6 +53,9 @@ class SourceKeys final : public key_index::KeyTieBreak {
   int CompareKeys(std::string_view a, std::string_view b) const override {
     return order_.Compare(a, b);
   }
+  bool SameKeys(std::string_view a, std::string_view b) const override {
+    return order_.Equal(a, b);
+  }
   void AskForPlace(const Entry& entry) const override {
     keys_.AskForPlace(entry.line_index);
   }
@@ -78,6 +81,9 @@ class SortedKeyIndex::BatchKeys final : public key_index::KeyTieBreak {
   }
   int CompareKeys(std::string_view a, std::string_view b) const override {
     return order_.Compare(a, b);
+  }
+  bool SameKeys(std::string_view a, std::string_view b) const override {
+    return order_.Equal(a, b);
   }
 
  private:
@@ -125,7 +131,7 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
   const auto short_fingerprint = static_cast<std::uint32_t>(fingerprint);
   if (recent.slot != kNoSlot && recent.fingerprint == short_fingerprint) {
     BatchEntry& entry = batch_.items[recent.slot];
-    if (SameBytes(entry, key) || order_.Compare(entry.key(), key) == 0) {
+    if (SameBytes(entry, key) || order_.Equal(entry.key(), key)) {
       Refile(entry, key, line_index);
       latest_slot_ = recent.slot;
       return;
@@ -399,10 +405,10 @@ bool SortedKeyIndex::TakeChainedRuns() {
        ++run) {
     const key_index::RunCursor& before = cursors_.items[run - 1];
     const key_index::RunCursor& after = cursors_.items[run];
-    ascending = ascending &&
-                key_index::CompareEntries(before.end[-1], *after.next, keys) < 0;
-    descending = descending &&
-                 key_index::CompareEntries(after.end[-1], *before.next, keys) < 0;
+    ascending = ascending && key_index::CompareEntries(before.end[-1],
+                                                       *after.next, keys) < 0;
+    descending = descending && key_index::CompareEntries(
+                                   after.end[-1], *before.next, keys) < 0;
   }
   if (!ascending && !descending) return false;
   std::uint32_t* out = read_order_.items;
