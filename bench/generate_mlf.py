@@ -6,7 +6,12 @@
                       about 1% of the utterances appear twice, the second
                       copy upper-cased (same key ignoring case), plus a few
                       "#" comment lines; --order shuffled|sorted|reversed
-                      (sorted = mlfsort's key order).
+                      (sorted = mlfsort's key order). With --copies N every
+                      utterance appears N times, in upper, lower or its own
+                      case (many duplicates). With --stream the lines are
+                      made and written a batch at a time, in a scattered
+                      order of utterance numbers rather than a shuffle, so
+                      that 100 million lines need little memory.
   --kind structure    a whole label file: "#!MLF!#", then per utterance a
                       name line, its short labels (sp, A, AH, sil ...) and ".".
   --kind bytes        small files for checking, not timing: short lines over
@@ -52,17 +57,12 @@ BATCH = 200_000
 PAYLOADS = 1 << 16
 
 
-def utterance_lines(n, rng):
-    """n lines: unique utterances, ~1% upper-cased repeats, a few comments."""
-    comments = min(8, n // 10)
-    dups = n // 100
-    unique = n - dups - comments
-    width = max(6, len(str(max(unique - 1, 0))))
-    speakers = max(10, unique // 800)
+def payload_pool(rng):
+    """Label texts for the lines, drawn from a pool for speed."""
     words, phones = WORDS, PHONES
     nw, nph = len(words), len(phones)
-    r, randrange = rng.random, rng.randrange   # one C call per draw: 10M lines stay fast
-    pool = []                           # payloads are drawn from a pool, also for speed
+    r = rng.random
+    pool = []
     for _ in range(PAYLOADS):
         if r() < 0.5:
             start = int(r() * 100) * 100000
@@ -71,13 +71,55 @@ def utterance_lines(n, rng):
                         f"-{int(r() * 100000) / 100}")
         else:
             pool.append(" ".join([phones[int(r() * nph)] for _ in range(7 + int(r() * 6))]))
+    return pool
+
+
+def utterance_lines(n, rng, copies=1):
+    """n lines: unique utterances, ~1% upper-cased repeats, a few comments;
+    with copies > 1, each utterance that many times in varied case."""
+    comments = min(8, n // 10)
+    dups = n // 100 if copies == 1 else 0
+    unique = (n - dups - comments) // copies
+    width = max(6, len(str(max(unique - 1, 0))))
+    speakers = max(10, unique // 800)
+    r, randrange = rng.random, rng.randrange   # one C call per draw: 10M lines stay fast
+    pool = payload_pool(rng)
     lines = [f'"*/spk{int(r() * speakers):04d}/utt{u:0{width}d}.lab" '
              f'{pool[int(r() * PAYLOADS)]}' for u in range(unique)]
     for _ in range(dups):
         lines.append(lines[randrange(unique)].encode().upper().decode())
+    if copies > 1:
+        lines = [(line, line.upper(), line.lower())[int(r() * 3)]
+                 for line in lines for _ in range(copies)]
     for c in range(comments):
         lines.append(f"# part {c + 1} of {comments}, generated with seed")
     return lines
+
+
+def stream_utterances(path, n, rng):
+    """Writes n lines like utterance_lines' shuffled ones without holding
+    them: line i is utterance (i * STEP) mod n, a scattered order; every
+    100th line repeats an earlier utterance upper-cased."""
+    width = max(6, len(str(max(n - 1, 0))))
+    speakers = max(10, n // 800)
+    pool = payload_pool(rng)
+    step = 2654435761 % n if n > 1 else 1
+    while n > 1 and __import__("math").gcd(step, n) != 1:
+        step += 1
+
+    def line(u):
+        mixed = (u * 0x9E3779B97F4A7C15) & 0xFFFFFFFFFFFFFFFF
+        return (f'"*/spk{(mixed >> 20) % speakers:04d}/utt{u:0{width}d}.lab" '
+                f'{pool[(mixed >> 40) % PAYLOADS]}')
+    with open(path, "wb") as f:
+        for first in range(0, n, BATCH):
+            chunk = []
+            for i in range(first, min(first + BATCH, n)):
+                if i % 100 == 99:
+                    chunk.append(line((i - 50) * step % n).upper())
+                else:
+                    chunk.append(line(i * step % n))
+            f.write(("\r\n".join(chunk) + "\r\n").encode())
 
 
 def order_lines(lines, order, rng):
@@ -159,12 +201,23 @@ def main(argv=None):
     ap.add_argument("--lines", type=int, help="number of lines")
     ap.add_argument("--bytes", type=int, help="approximate size in bytes")
     ap.add_argument("--order", choices=("shuffled", "sorted", "reversed"), default="shuffled")
+    ap.add_argument("--copies", type=int, default=1,
+                    help="utterances: times each appears (many duplicates)")
+    ap.add_argument("--stream", action="store_true",
+                    help="utterances: write a batch at a time (huge files)")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--out", required=True)
     a = ap.parse_args(argv)
     if (a.lines is None) == (a.bytes is None):
         ap.error("give exactly one of --lines and --bytes")
     rng = random.Random(f"{a.kind}:{a.seed}")
+    if a.stream:
+        if a.kind != "utterances" or a.lines is None or a.copies != 1:
+            ap.error("--stream takes --kind utterances --lines N only")
+        tmp = a.out + ".part"
+        stream_utterances(tmp, a.lines, rng)
+        os.replace(tmp, a.out)
+        return 0
     if a.kind == "bytes":
         if a.lines is None:
             ap.error("--kind bytes takes --lines")
@@ -179,7 +232,7 @@ def main(argv=None):
         n = a.lines
         if n is None:                       # ~58 bytes a line; trim below
             n = a.bytes // 50 + 1
-        lines = order_lines(utterance_lines(n, rng), a.order, rng)
+        lines = order_lines(utterance_lines(n, rng, a.copies), a.order, rng)
         if a.bytes is not None:
             total, keep = 0, 0
             while keep < len(lines) and total < a.bytes:

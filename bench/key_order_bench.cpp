@@ -118,5 +118,31 @@ void BM_Summary(benchmark::State& state) {
 }
 BENCHMARK(BM_Summary);
 
+// Against a reference from the same file, as the sorted key index takes
+// them.
+void BM_SummaryAgainst(benchmark::State& state) {
+  const std::vector<std::string> keys = LabelKeys();
+  const KeyOrder& order = PortableKeyOrder::Instance();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(order.SummaryAgainst(keys[next], keys[0]));
+    next = (next + 1) % keys.size();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_SummaryAgainst);
+
+void BM_Fingerprint(benchmark::State& state) {
+  const std::vector<std::string> keys = LabelKeys();
+  const KeyOrder& order = PortableKeyOrder::Instance();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(order.Fingerprint(keys[next]));
+    next = (next + 1) % keys.size();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_Fingerprint);
+
 }  // namespace
 }  // namespace mlfsort

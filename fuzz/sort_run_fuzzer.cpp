@@ -8,7 +8,8 @@
 // of the call to fail, then the input file, or, in many-lines mode, the
 // steps that make it. Control bit 7 injects a failure; bits 0-2 pick its
 // code; bit 6 selects many-lines mode; bit 5 gives its keys a long common
-// lead.
+// lead; bit 4 keeps all work on one thread (else a worker thread sorts
+// while the run reads).
 
 #include <algorithm>
 #include <cstddef>
@@ -199,7 +200,9 @@ void CheckSortRun(const std::uint8_t* data, std::size_t size) {
   SetPendingIoError(0);
   MemoryPlatform platform;
   platform.AddFile("in.mlf", input);
-  platform.SetArguments({"mlfsort", "in.mlf"});
+  platform.SetArguments(
+      {"mlfsort", (control & 0x10) != 0 ? "--threads=1" : "--threads=2",
+       "in.mlf"});
   if (inject) platform.FailCall(1 + data[1], kInjectedCodes[control & 7]);
 
   const int status = RunProcess(platform, SystemModules(), &RunSort);

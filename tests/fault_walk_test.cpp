@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <regex>
 #include <string>
 
@@ -29,6 +30,27 @@ std::string SampleInput() {
     if (i % 11 == 0) input += ".\r\n";
   }
   return input;
+}
+
+// The sample, then enough short keys in scattered order for the index to
+// hand full batches to its worker thread and merge runs there.
+std::string LargerSampleInput() {
+  std::string input = SampleInput();
+  for (int i = 0; i < 4500; ++i) {
+    input += "xx" + std::to_string(i * 7919 % 4500) + "\r\n";
+    if (i % 1500 == 0) input += "# part " + std::to_string(i) + "\r\n";
+  }
+  return input;
+}
+
+struct WalkCase {
+  const char* name;
+  const char* threads_option;
+  std::string (*input)();
+};
+
+void PrintTo(const WalkCase& walk_case, std::ostream* out) {
+  *out << walk_case.name;
 }
 
 // The in-memory platform, with its own allocations left out of the
@@ -94,13 +116,16 @@ struct Outcome {
   std::string input_file;
 };
 
-class FaultWalkTest : public ::testing::Test {
+class FaultWalkTest : public ::testing::TestWithParam<WalkCase> {
  protected:
   void SetUp() override { SetPendingIoError(0); }
 
-  static void Prepare(MemoryPlatform& platform) {
-    platform.AddFile("train.mlf", SampleInput());
-    platform.SetArguments({"mlfsort", "train.mlf"});
+  void Prepare(MemoryPlatform& platform) const {
+    platform.AddFile("train.mlf", input_);
+    platform.SetArguments({"mlfsort", GetParam().threads_option, "train.mlf"});
+  }
+  int Run(Platform& platform) const {
+    return RunProcess(platform, SystemModules(), &RunSort);
   }
 
   static Outcome Finish(MemoryPlatform& platform, int status) {
@@ -111,7 +136,7 @@ class FaultWalkTest : public ::testing::Test {
   // Checks one run: a normal end with the whole output, or one report.
   void ExpectSoundEnd(const Outcome& outcome, const std::string& context) {
     SCOPED_TRACE(context);
-    EXPECT_EQ(outcome.input_file, SampleInput());
+    EXPECT_EQ(outcome.input_file, input_);
     EXPECT_EQ(outcome.standard_output.find("Runtime error"), std::string::npos);
     if (outcome.status == 0) {
       EXPECT_EQ(outcome.output_file, expected_);
@@ -139,15 +164,16 @@ class FaultWalkTest : public ::testing::Test {
         << written.size();
   }
 
-  const std::string expected_ = ModelSortedOutput(SampleInput());
+  const std::string input_ = GetParam().input();
+  const std::string expected_ = ModelSortedOutput(input_);
 };
 
-TEST_F(FaultWalkTest, EveryPlatformCallFailingOnce) {
+TEST_P(FaultWalkTest, EveryPlatformCallFailingOnce) {
   int calls_in_a_clean_run = 0;
   {
     MemoryPlatform platform;
     Prepare(platform);
-    ASSERT_EQ(RunProcess(platform, SystemModules(), &RunSort), 0);
+    ASSERT_EQ(Run(platform), 0);
     ASSERT_EQ(platform.FileContents("train.srt"), expected_);
     calls_in_a_clean_run = platform.counted_calls();
   }
@@ -156,7 +182,7 @@ TEST_F(FaultWalkTest, EveryPlatformCallFailingOnce) {
     MemoryPlatform platform;
     Prepare(platform);
     platform.FailCall(n, platform_error::kIoDevice);
-    const int status = RunProcess(platform, SystemModules(), &RunSort);
+    const int status = Run(platform);
     ExpectSoundEnd(Finish(platform, status), "call " + std::to_string(n));
     if (platform.counted_calls() < n) {
       EXPECT_EQ(n, calls_in_a_clean_run + 1);
@@ -166,27 +192,26 @@ TEST_F(FaultWalkTest, EveryPlatformCallFailingOnce) {
   }
 }
 
-TEST_F(FaultWalkTest, EveryPlatformCallFailingFromNOn) {
+TEST_P(FaultWalkTest, EveryPlatformCallFailingFromNOn) {
   for (int n = 1;; ++n) {
     MemoryPlatform platform;
     Prepare(platform);
     platform.FailCallsFrom(n, platform_error::kDiskFull);
-    const int status = RunProcess(platform, SystemModules(), &RunSort);
+    const int status = Run(platform);
     ExpectSoundEnd(Finish(platform, status), "from call " + std::to_string(n));
     SetPendingIoError(0);
     if (platform.counted_calls() < n) break;
   }
 }
 
-TEST_F(FaultWalkTest, EveryAllocationFailing) {
+TEST_P(FaultWalkTest, EveryAllocationFailing) {
   for (bool onward : {false, true}) {
     for (long n = 1;; ++n) {
       MemoryPlatform platform;
       Prepare(platform);
       UncountedPlatform uncounted_platform(platform);
       AllocationFaults::FailFrom(n, onward);
-      const int status =
-          RunProcess(uncounted_platform, SystemModules(), &RunSort);
+      const int status = Run(uncounted_platform);
       AllocationFaults::Disarm();
       const bool fired = AllocationFaults::Fired();
       const Outcome outcome = Finish(platform, status);
@@ -202,6 +227,19 @@ TEST_F(FaultWalkTest, EveryAllocationFailing) {
     }
   }
 }
+
+// The same runs with all work on one thread, and with a worker thread that
+// sorts while the run reads and merges while it writes: a failure on either
+// ends the run the same way.
+INSTANTIATE_TEST_SUITE_P(
+    Threads, FaultWalkTest,
+    ::testing::Values(
+        WalkCase{"OneThread", "--threads=1", &SampleInput},
+        WalkCase{"OneThreadLarger", "--threads=1", &LargerSampleInput},
+        WalkCase{"WorkerLarger", "--threads=2", &LargerSampleInput}),
+    [](const ::testing::TestParamInfo<WalkCase>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace
 }  // namespace mlfsort

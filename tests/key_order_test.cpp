@@ -443,6 +443,13 @@ TEST_F(KeyOrderPropertyTest, EqualExactlyWhenEqualIgnoringAsciiCase) {
     const bool equal = EqualIgnoringAsciiCase(keys_[i], keys_[j]);
     ASSERT_EQ(Compare(keys_[i], keys_[j]) == 0, equal)
         << Printable(keys_[i]) << " vs " << Printable(keys_[j]);
+    ASSERT_EQ(order_.Equal(keys_[i], keys_[j]), equal)
+        << Printable(keys_[i]) << " vs " << Printable(keys_[j]);
+    // Equal keys are found again by their fingerprints.
+    if (equal) {
+      ASSERT_EQ(order_.Fingerprint(keys_[i]), order_.Fingerprint(keys_[j]))
+          << Printable(keys_[i]) << " vs " << Printable(keys_[j]);
+    }
     if (equal && keys_[i] != keys_[j]) ++equal_but_different_bytes;
   }
   EXPECT_GT(equal_but_different_bytes, 500);

@@ -49,6 +49,26 @@ TEST(LineStoreTest, KeepsEveryLineWhereItWas) {
   }
 }
 
+TEST(LineStoreTest, LastLineIsReplacedInItsPlace) {
+  LineStore lines;
+  EXPECT_FALSE(lines.CanReplaceLast(1));
+  lines.Append("first");
+  lines.Append("second");
+  // Longer, and long enough for a length of two bytes.
+  const std::string longer(300, 'y');
+  ASSERT_TRUE(lines.CanReplaceLast(longer.size()));
+  EXPECT_EQ(lines.ReplaceLast(longer), longer);
+  ASSERT_TRUE(lines.CanReplaceLast(1));
+  EXPECT_EQ(lines.ReplaceLast("z"), "z");
+  EXPECT_EQ(lines.Append("third"), "third");
+  EXPECT_EQ(lines.Count(), 3);
+  EXPECT_EQ(lines.LineAt(0), "first");
+  EXPECT_EQ(lines.LineAt(1), "z");
+  EXPECT_EQ(lines.LineAt(2), "third");
+  // A line that would need a block of its own is not put there.
+  EXPECT_FALSE(lines.CanReplaceLast(3 << 20));
+}
+
 TEST(LineStoreTest, PositionOutsideTheStoreIsTheIndexError) {
   LineStore lines;
   lines.Append("a");

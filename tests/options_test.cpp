@@ -23,6 +23,8 @@ TEST(OptionsTest, PlainArgumentsKeepTheirMeaningAroundOptions) {
   EXPECT_EQ(after_name.input_name, "in.mlf");
   EXPECT_EQ(after_name.line_convention, LineConvention::kLf);
   EXPECT_EQ(after_name.output_name, "a=b");
+  EXPECT_FALSE(after_name.threads);
+  EXPECT_EQ(ParseCommandOptions({"--threads=1"}).threads, 1);
   // The next argument is the value, whatever it looks like; after a lone
   // "--" every argument is plain.
   const CommandOptions separate =
@@ -40,6 +42,8 @@ TEST(OptionsTest, FirstHelpVersionOrWrongOptionDecides) {
       {{"--lf=yes"}, "option '--lf' doesn't allow an argument"},
       {{"in.mlf", "--output"}, "option '--output' requires an argument"},
       {{"--output="}, "option '--output' requires an argument"},
+      {{"--threads=0"}, "invalid argument '0' for '--threads'"},
+      {{"--threads", "2x"}, "invalid argument '2x' for '--threads'"},
   };
   for (const auto& [arguments, error] : wrong) {
     const CommandOptions options = ParseCommandOptions(arguments);

@@ -267,6 +267,10 @@ TEST_F(SortRunTest, MoreThan65536LinesKeepTheirOwnPlaces) {
   EXPECT_EQ(output.substr(0, 10), "xx000000\r\n");
   EXPECT_EQ(output.substr(65536 * 10, 10), "xx065536\r\n");
   EXPECT_EQ(output.substr(output.size() - 10), "xx069999\r\n");
+  // In key order already, the input comes out as it is.
+  platform_.AddFile("train.mlf", output);
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 0);
+  EXPECT_EQ(Output(), output);
 }
 
 }  // namespace

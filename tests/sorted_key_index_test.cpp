@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory_resource>
 #include <new>
 #include <ostream>
@@ -59,18 +61,36 @@ class CaseBlindOrder final : public KeyOrder {
   }
 
   bool summarize_;
-  mutable int comparisons_ = 0;
+  // Counted on the worker thread too.
+  mutable std::atomic<int> comparisons_ = 0;
 };
 
-// Holds key bytes at fixed addresses for as long as an index views them.
-class KeyStore {
+// Holds key bytes at fixed addresses for as long as an index views them,
+// and finds them again by the line index filed with them.
+class KeyStore final : public KeySource {
  public:
-  std::string_view Keep(std::string key) {
-    return keys_.emplace_back(std::move(key));
+  std::string_view Keep(std::string key, std::uint32_t line_index) {
+    return by_line_index_[line_index] = keys_.emplace_back(std::move(key));
+  }
+  std::string_view KeyOf(std::uint32_t line_index) const override {
+    return by_line_index_.at(line_index);
   }
 
  private:
   std::deque<std::string> keys_;
+  std::map<std::uint32_t, std::string_view> by_line_index_;
+};
+
+// Keys filed under their positions in a list.
+class KeyList final : public KeySource {
+ public:
+  explicit KeyList(const std::vector<std::string>& keys) : keys_(keys) {}
+  std::string_view KeyOf(std::uint32_t line_index) const override {
+    return keys_.at(line_index);
+  }
+
+ private:
+  const std::vector<std::string>& keys_;
 };
 
 struct ModelEntry {
@@ -135,7 +155,7 @@ std::vector<std::string> MakeKeys(int count, int distinct, unsigned seed) {
 class SortedKeyIndexEdgeTest : public ::testing::Test {
  protected:
   void Insert(std::string key, std::uint32_t line_index) {
-    index_.Insert(keys_.Keep(std::move(key)), line_index);
+    index_.Insert(keys_.Keep(std::move(key), line_index), line_index);
   }
 
   // Runs `read` and returns the index error's message, or "" without one.
@@ -151,7 +171,7 @@ class SortedKeyIndexEdgeTest : public ::testing::Test {
 
   KeyStore keys_;
   CaseBlindOrder order_{false};
-  SortedKeyIndex index_{order_};
+  SortedKeyIndex index_{order_, keys_};
 };
 
 TEST_F(SortedKeyIndexEdgeTest, FirstInsertMakesNoComparison) {
@@ -213,15 +233,17 @@ TEST_F(SortedKeyIndexEdgeTest, PositionOutsideRaisesIndexError) {
 }
 
 TEST(SortedKeyIndexReadTest, EmptyIndexHasNoPositions) {
-  SortedKeyIndex index(PortableKeyOrder::Instance());
+  const KeyStore keys;
+  SortedKeyIndex index(PortableKeyOrder::Instance(), keys);
   EXPECT_EQ(index.Count(), 0);
   EXPECT_THROW(index.LineIndexAt(0), EStringListError);
 }
 
 TEST(SortedKeyIndexReadTest, ReadAfterInsertSeesMovedPositions) {
   const CaseBlindOrder order(true);
-  SortedKeyIndex index(order);
   const std::vector<std::string> keys = MakeKeys(5000, 1 << 30, 7);
+  const KeyList key_list(keys);
+  SortedKeyIndex index(order, key_list);
   ReferenceIndex reference(order);
   std::mt19937 random(11);
   for (std::uint32_t line = 0; line < keys.size(); ++line) {
@@ -278,24 +300,32 @@ class SortedKeyIndexModelTest : public ::testing::TestWithParam<ModelCase> {
 
 TEST_P(SortedKeyIndexModelTest, MatchesReferenceWhereverRead) {
   const std::vector<std::string> keys = Keys();
-  SortedKeyIndex index(*GetParam().order);
-  ReferenceIndex reference(*GetParam().order);
-  for (std::uint32_t line = 0; line < keys.size(); ++line) {
-    index.Insert(keys[line], line);
-    reference.Insert(keys[line], line);
-    // Reads at uneven intervals, so that batches of every size are sorted.
-    if (line % 997 == line / 997 % 7) {
-      ASSERT_EQ(Contents(index), reference.entries()) << "insert " << line;
+  const KeyList key_list(keys);
+  // On this thread, and with full batches sorted on the worker.
+  for (const bool threaded : {false, true}) {
+    SortedKeyIndex index(*GetParam().order, key_list, &OperatorNewMemory(),
+                         threaded);
+    ReferenceIndex reference(*GetParam().order);
+    for (std::uint32_t line = 0; line < keys.size(); ++line) {
+      index.Insert(keys[line], line);
+      reference.Insert(keys[line], line);
+      // Reads at uneven intervals, so that batches of every size are
+      // sorted, and the runs merged at every count.
+      if (line % 9973 == line / 9973 % 7 * 1409) {
+        ASSERT_EQ(Contents(index), reference.entries())
+            << "insert " << line << (threaded ? " threaded" : "");
+      }
     }
+    EXPECT_EQ(Contents(index), reference.entries());
   }
-  EXPECT_EQ(Contents(index), reference.entries());
 }
 
 TEST_P(SortedKeyIndexModelTest, FailedAllocationLeavesIndexAsItWas) {
   const std::vector<std::string> keys = Keys();
+  const KeyList key_list(keys);
   FailingMemory memory;
   {
-    SortedKeyIndex index(*GetParam().order, &memory);
+    SortedKeyIndex index(*GetParam().order, key_list, &memory);
     ReferenceIndex reference(*GetParam().order);
     for (std::uint32_t line = 0; line < 10000; ++line) {
       // Fail at each allocation the insert makes in turn, until it needs
@@ -359,8 +389,9 @@ class SortedKeyIndexCostTest : public ::testing::TestWithParam<Arrival> {
 
 TEST_P(SortedKeyIndexCostTest, ComparisonsStayLogarithmicPerInsert) {
   const CaseBlindOrder order(false);
-  SortedKeyIndex index(order);
   const std::vector<std::string> keys = Keys();
+  const KeyList key_list(keys);
+  SortedKeyIndex index(order, key_list);
   // Each key twice in a row, a new key and then a duplicate; then all of
   // them again, far from their first insert.
   for (int round = 0; round < 2; ++round) {
@@ -373,11 +404,18 @@ TEST_P(SortedKeyIndexCostTest, ComparisonsStayLogarithmicPerInsert) {
   const auto inserts = static_cast<std::uint32_t>(4 * keys.size());
   EXPECT_LE(order.comparisons(),
             static_cast<int>(inserts * std::bit_width(inserts)));
+  // Runs of keys in order or in reverse are read one after another.
+  for (std::int32_t position = 1; position < index.Count(); ++position) {
+    ASSERT_LT(order.Compare(index.KeyAt(position - 1), index.KeyAt(position)),
+              0)
+        << position;
+  }
 }
 
 TEST_P(SortedKeyIndexCostTest, MemoryPerEntryStaysSmall) {
-  SortedKeyIndex index(PortableKeyOrder::Instance());
   const std::vector<std::string> keys = Keys();
+  const KeyList key_list(keys);
+  SortedKeyIndex index(PortableKeyOrder::Instance(), key_list);
   for (std::uint32_t line = 0; line < keys.size(); ++line) {
     index.Insert(keys[line], line);
   }

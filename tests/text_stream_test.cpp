@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/memory_platform.h"
@@ -19,24 +21,47 @@ class TextStreamTest : public ::testing::Test {
   void SetUp() override { SetPendingIoError(0); }
 
   // Reads `contents` as the sort run does: test for the end, then a line
-  // and its line end, until the end of input.
+  // and its line end, until the end of input; and again taking each line
+  // that lies whole in the buffer from there, which must read the same
+  // lines with the same platform calls.
+  // With `max_read_bytes`, each read hands over at most that many bytes.
   std::vector<std::string> LinesOf(
       const std::string& contents,
-      LineConvention convention = LineConvention::kCr) {
-    platform_.AddFile("in.mlf", contents);
-    TextStream stream(platform_);
-    stream.SetLineConvention(convention);
-    stream.Name("in.mlf");
-    stream.OpenForReading();
-    std::vector<std::string> lines;
-    std::string line;
-    while (!stream.AtEndOfInput()) {
-      stream.ReadLine(&line);
-      stream.SkipLineEnd();
-      lines.push_back(line);
+      LineConvention convention = LineConvention::kCr,
+      std::uint32_t max_read_bytes = 0) {
+    std::vector<std::string> lines[2];
+    std::vector<std::pair<Kind, std::uint32_t>> calls[2];
+    MemoryPlatform buffered_platform;
+    for (const bool from_buffer : {false, true}) {
+      MemoryPlatform& platform = from_buffer ? buffered_platform : platform_;
+      const std::size_t calls_before = platform.calls().size();
+      if (max_read_bytes != 0) platform.SetMaxReadBytes(max_read_bytes);
+      platform.AddFile("in.mlf", contents);
+      TextStream stream(platform);
+      stream.SetLineConvention(convention);
+      stream.Name("in.mlf");
+      stream.OpenForReading();
+      std::string line;
+      for (;;) {
+        if (from_buffer) {
+          stream.ReadBufferedLines([&lines](std::string_view buffered) {
+            lines[1].emplace_back(buffered);
+          });
+        }
+        if (stream.AtEndOfInput()) break;
+        stream.ReadLine(&line);
+        stream.SkipLineEnd();
+        lines[from_buffer].push_back(line);
+      }
+      EXPECT_EQ(PendingIoError(), 0);
+      for (std::size_t at = calls_before; at < platform.calls().size(); ++at) {
+        calls[from_buffer].emplace_back(platform.calls()[at].kind,
+                                        platform.calls()[at].bytes);
+      }
     }
-    EXPECT_EQ(PendingIoError(), 0);
-    return lines;
+    EXPECT_EQ(lines[1], lines[0]);
+    EXPECT_EQ(calls[1], calls[0]);
+    return lines[0];
   }
 
   int ReadCalls() const {
@@ -89,15 +114,16 @@ TEST_F(TextStreamTest, LinesHaveNoLengthLimitAndKeepZeroBytes) {
 TEST_F(TextStreamTest, CrLfSplitAcrossRefillsIsOneLineEnd) {
   const std::string first(127, 'a');
   EXPECT_EQ(LinesOf(first + "\r\nB"), (Lines{first, "B"}));
-  platform_.SetMaxReadBytes(1);
-  EXPECT_EQ(LinesOf("A\r\nB\r\rC"), (Lines{"A", "B", "", "C"}));
+  EXPECT_EQ(LinesOf("A\r\nB\r\rC", LineConvention::kCr, 1),
+            (Lines{"A", "B", "", "C"}));
 }
 
 // Under the LF convention a line ends at LF, CR LF or a CR alone, and byte
 // 26 is an ordinary byte.
 TEST_F(TextStreamTest, LfConventionEndsLinesAtLfCrLfOrCr) {
-  const auto lf_lines = [this](const std::string& contents) {
-    return LinesOf(contents, LineConvention::kLf);
+  const auto lf_lines = [this](const std::string& contents,
+                               std::uint32_t max_read_bytes = 0) {
+    return LinesOf(contents, LineConvention::kLf, max_read_bytes);
   };
   EXPECT_EQ(lf_lines("A\nB\r\nC\rD"), (Lines{"A", "B", "C", "D"}));
   EXPECT_EQ(lf_lines("A\n\nB\n"), (Lines{"A", "", "B"}));
@@ -115,8 +141,7 @@ TEST_F(TextStreamTest, LfConventionEndsLinesAtLfCrLfOrCr) {
     const std::string line(first, 'a');
     EXPECT_EQ(lf_lines(line + "\r\nB\n"), (Lines{line, "B"})) << first;
   }
-  platform_.SetMaxReadBytes(1);
-  EXPECT_EQ(lf_lines("A\r\nB\n\nC"), (Lines{"A", "B", "", "C"}));
+  EXPECT_EQ(lf_lines("A\r\nB\n\nC", 1), (Lines{"A", "B", "", "C"}));
 }
 
 TEST_F(TextStreamTest, RefillsAskForWholeBuffersAndStopAtTheEnd) {
@@ -315,6 +340,36 @@ TEST_F(TextOutputTest, ExactlyFullBufferGoesOutAtOnce) {
   EXPECT_EQ(platform_.WriteSizesTo("out.srt"), (Sizes{128}));
   stream_.Close();
   EXPECT_EQ(platform_.WriteSizesTo("out.srt"), (Sizes{128}));
+}
+
+TEST_F(TextOutputTest, WholeLineWritesAsTextThenLineEnd) {
+  // Lines of every length around the buffer's size, from every place in
+  // it, to a file and to a console.
+  for (const FileType type : {FileType::kPipe, FileType::kCharacter}) {
+    std::string written[2];
+    Sizes sizes[2];
+    for (const bool whole : {false, true}) {
+      MemoryPlatform platform;
+      platform.SetStandardOutputType(type);
+      TextStream stream(platform, TextStream::Role::kStandardOutput);
+      stream.Name("");
+      for (std::size_t length = 0; length < 300; length += 7) {
+        const std::string line(length % 131,
+                               static_cast<char>('a' + length % 26));
+        if (whole) {
+          stream.WriteLine(line);
+        } else {
+          stream.WriteText(line);
+          stream.WriteLineEnd();
+        }
+      }
+      stream.Close();
+      written[whole] = platform.StandardOutput();
+      sizes[whole] = platform.WriteSizesToStandardOutput();
+    }
+    EXPECT_EQ(written[1], written[0]);
+    EXPECT_EQ(sizes[1], sizes[0]);
+  }
 }
 
 TEST_F(TextOutputTest, OpeningEmptiesAnExistingFile) {

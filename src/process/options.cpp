@@ -1,6 +1,7 @@
 #include "process/options.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <string_view>
 #include <utility>
@@ -36,6 +37,18 @@ constexpr OptionRow kOptionTable[] = {
     {"output", "FILE", "write the sorted copy to FILE, not the derived name",
      [](std::string_view value, CommandOptions* options) {
        options->output_name = std::string(value);
+       return true;
+     }},
+    {"threads", "N", "sort with at most N threads; 1 keeps all work on one",
+     [](std::string_view value, CommandOptions* options) {
+       int threads = 0;
+       const auto [end, error] =
+           std::from_chars(value.data(), value.data() + value.size(), threads);
+       if (error != std::errc() || end != value.data() + value.size() ||
+           threads < 1) {
+         return false;
+       }
+       options->threads = threads;
        return true;
      }},
     {"help", "", "display this help and exit",

@@ -41,6 +41,9 @@ struct CommandOptions {
   // --lf: how lines end in the input, the output file and on the standard
   // streams.
   LineConvention line_convention = LineConvention::kCr;
+  // --threads: how many threads the sort may use (1: all on one thread).
+  // The sort chooses when the command line does not say.
+  std::optional<int> threads;
   // kUsageError: what is wrong, such as "unrecognized option '--x'".
   std::string usage_error;
 };

@@ -45,6 +45,18 @@ class KeyOrder {
     static_cast<void>(reference);
     return WideSummary(key);
   }
+
+  // Compare(a, b) == 0, which an order may tell faster.
+  virtual bool Equal(std::string_view a, std::string_view b) const {
+    return Compare(a, b) == 0;
+  }
+
+  // A number that equal keys share (Compare(a, b) == 0 implies equal
+  // fingerprints), for finding repeated keys by a hash; unequal keys may
+  // share one too. By default, Summary.
+  virtual std::uint64_t Fingerprint(std::string_view key) const {
+    return Summary(key);
+  }
 };
 
 // The portable key order, the same on every machine:
@@ -66,14 +78,23 @@ class KeyOrder {
 // against a reference leads with whether the key's weights run below, equal
 // to or above the reference's (2 bits), then how many leading weights they
 // share (7 bits, counting down above the reference), then the key's weights
-// after those, packed alike.
+// after those, packed alike, to kSummaryAgainstBits in all (12 ASCII
+// weights); the bits after those are 0. The fingerprint hashes the first and
+// last eight bytes and the length, with ASCII letter case folded.
 class PortableKeyOrder final : public KeyOrder {
  public:
+  // The leading bits of a summary against a reference that hold its code;
+  // as many as the sorted key index keeps.
+  static constexpr int kSummaryAgainstBits = 96;
+
   int Compare(std::string_view a, std::string_view b) const override;
   std::uint64_t Summary(std::string_view key) const override;
   WideKeySummary WideSummary(std::string_view key) const override;
   WideKeySummary SummaryAgainst(std::string_view key,
                                 std::string_view reference) const override;
+  // Equal length, and equal bytes but for ASCII letter case.
+  bool Equal(std::string_view a, std::string_view b) const override;
+  std::uint64_t Fingerprint(std::string_view key) const override;
 
   // The one instance; the order has no state.
   static const PortableKeyOrder& Instance();

@@ -2,10 +2,12 @@
 //
 // Lines are copied one after another into large blocks of memory, each
 // behind its length, and never move, so the views handed out (and the sort
-// keys cut from them) stay valid while the store lives. The store keeps the
-// place of every eighth line only and finds the others by stepping over the
-// lines before them: label files are mostly lines of one or two bytes, for
-// which a pointer per line would cost more than the lines themselves.
+// keys cut from them) stay valid while the store lives (but for the last
+// line, which a line superseding it may replace). The store keeps the place
+// of every fourth line only and finds the others by stepping over the lines
+// before them: a pointer per line would cost more than many label lines,
+// and reaching a line, which the write phase does in key order all over
+// the store, costs a cache line or two more for each line stepped over.
 
 #ifndef MLFSORT_SORTER_LINE_STORE_H_
 #define MLFSORT_SORTER_LINE_STORE_H_
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "textio/copy_bytes.h"
 
 namespace mlfsort {
 
@@ -40,22 +43,29 @@ class LineStore {
       PrepareFor(line.size());
     }
     unsigned char* const entry = free_;
-    unsigned char* bytes = entry;
-    for (std::size_t length = line.size();; length >>= 7) {
-      if (length < 0x80) {
-        *bytes++ = static_cast<unsigned char>(length);
-        break;
-      }
-      *bytes++ = static_cast<unsigned char>(length | 0x80);
-    }
-    if (!line.empty()) std::memcpy(bytes, line.data(), line.size());
-    const std::size_t used =
-        static_cast<std::size_t>(bytes - entry) + line.size();
-    free_ += used;
-    room_ -= used;
     if (count_ % kLinesPerPlace == 0) places_[count_ / kLinesPerPlace] = entry;
     ++count_;
-    return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
+    return Store(entry, line);
+  }
+
+  // True when the last line can be replaced by one of `size` bytes in the
+  // room it holds and the room behind it, so that ReplaceLast allocates
+  // nothing and cannot fail.
+  bool CanReplaceLast(std::size_t size) const {
+    return count_ > 0 &&
+           size + kMaxLengthBytes <=
+               room_ + static_cast<std::size_t>(free_ - last_entry_);
+  }
+
+  // Replaces the last line with a copy of `line` at the same position, and
+  // returns a view of the copy; views of the line it replaces are no longer
+  // valid. Only when CanReplaceLast(line.size()). A run whose line
+  // supersedes the line before it (an equal key) stores it there, so that a
+  // file of many repeats holds little more than the lines it writes.
+  std::string_view ReplaceLast(std::string_view line) {
+    room_ += static_cast<std::size_t>(free_ - last_entry_);
+    free_ = last_entry_;
+    return Store(last_entry_, line);
   }
 
   std::int32_t Count() const { return count_; }
@@ -73,7 +83,7 @@ class LineStore {
   void PrefetchLine(std::int32_t position) const;
 
   // Lines whose place is kept; the others are found from the one before.
-  static constexpr std::int32_t kLinesPerPlace = 8;
+  static constexpr std::int32_t kLinesPerPlace = 4;
 
   // The slots allocated for kept places. They grow as a list of the tool
   // grows: by 4 up to 8, by 16 up to 64, then by a quarter.
@@ -95,6 +105,28 @@ class LineStore {
   // Never inlined: its return address is the failure address of a failed
   // allocation, which lies in the code that appends.
   [[gnu::noinline]] void PrepareFor(std::size_t line_size);
+  // Writes `line` as the entry at `entry`, the free byte, which room_ has
+  // room for, and returns a view of its bytes.
+  std::string_view Store(unsigned char* entry, std::string_view line) {
+    std::size_t length_bytes = 1;
+    for (std::size_t rest = line.size() >> 7; rest != 0; rest >>= 7) {
+      ++length_bytes;
+    }
+    // The fields first: stores through byte pointers could change them, as
+    // far as the compiler knows, and would have them read again.
+    const std::size_t used = length_bytes + line.size();
+    last_entry_ = entry;
+    free_ = entry + used;
+    room_ -= used;
+    unsigned char* bytes = entry;
+    std::size_t length = line.size();
+    for (; length >= 0x80; length >>= 7) {
+      *bytes++ = static_cast<unsigned char>(length | 0x80);
+    }
+    *bytes++ = static_cast<unsigned char>(length);
+    CopyBytes(bytes, line.data(), line.size());
+    return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
+  }
   void StartBlock(std::size_t line_size, const void* caller);
   void GrowPlaces(const void* caller);
   unsigned char* Allocate(std::size_t size, const void* caller);
@@ -110,6 +142,8 @@ class LineStore {
   // not counting the room kept for a jump to the next block.
   unsigned char* free_ = nullptr;
   std::size_t room_ = 0;
+  // Where the last line's entry begins, in the newest block.
+  unsigned char* last_entry_ = nullptr;
 };
 
 // The next capacity of a list that is full at `capacity`.

@@ -1,7 +1,9 @@
 #include "sorter/sort_run.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <thread>
 
 #include "failure/failure_check.h"
 #include "platform/platform.h"
@@ -112,6 +114,48 @@ void HintAtLfLineEnds(Process& process, const std::string& input_name,
   TakePendingIoError();
 }
 
+// The sort keys of the stored lines, for the index.
+class StoredKeys final : public KeySource {
+ public:
+  explicit StoredKeys(const LineStore& lines) : lines_(lines) {}
+  std::string_view KeyOf(std::uint32_t line_index) const override {
+    return SortKeyOf(lines_.LineAt(static_cast<std::int32_t>(line_index)));
+  }
+  void AskForPlace(std::uint32_t line_index) const override {
+    lines_.PrefetchPlace(static_cast<std::int32_t>(line_index));
+  }
+  void AskForKey(std::uint32_t line_index) const override {
+    lines_.PrefetchLine(static_cast<std::int32_t>(line_index));
+  }
+
+ private:
+  const LineStore& lines_;
+};
+
+// Holds a sortable line: stores it and files its key. A line whose key has
+// the bytes of the key filed just before supersedes the line of that key,
+// which is the line stored last: it takes that line's place in the store,
+// so that the many short lines of a label file with the same (empty) key
+// take no more memory than one.
+[[gnu::always_inline]] inline void Hold(std::string_view line, LineStore& lines,
+                                        SortedKeyIndex& index) {
+  const std::string_view key = SortKeyOf(line);
+  if (index.LatestKeyIs(key) && lines.CanReplaceLast(line.size())) {
+    index.RefileLatest(SortKeyOf(lines.ReplaceLast(line)));
+    return;
+  }
+  const std::string_view stored = lines.Append(line);
+  index.Insert(SortKeyOf(stored),
+               static_cast<std::uint32_t>(lines.Count() - 1));
+}
+
+// Threads the run may use: as the options say, else both cores where there
+// are two or more. More than two use no more.
+int ThreadsFor(const CommandOptions& options) {
+  if (options.threads) return *options.threads;
+  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
 }  // namespace
 
 std::string OutputNameFor(std::string_view input_name) {
@@ -125,7 +169,8 @@ std::string OutputNameFor(std::string_view input_name) {
 
 std::string_view SortKeyOf(std::string_view line) {
   if (line.size() <= kSortKeyStart) return {};
-  return line.substr(kSortKeyStart, kSortKeyBytes);
+  return {line.data() + kSortKeyStart,
+          std::min(line.size() - kSortKeyStart, kSortKeyBytes)};
 }
 
 bool IsPassThroughLine(std::string_view line) {
@@ -170,37 +215,43 @@ void RunSort(Process& process) {
     // The index refers to key bytes held in the line store, so it is
     // declared after the store and released before it.
     LineStore lines(&platform.BulkMemory());
+    const StoredKeys keys(lines);
     const RunKeyOrder order(platform);
-    SortedKeyIndex index(order.get(), &platform.BulkMemory());
-    std::string line;
+    SortedKeyIndex index(order.get(), keys, &platform.BulkMemory(),
+                         ThreadsFor(options) > 1);
+    // Most lines lie whole in the stream's buffer and are taken from there;
+    // the others are read as the stream's operations would.
+    const auto take_line = [&output, &lines, &index](std::string_view line) {
+      if (IsPassThroughLine(line)) {
+        output.WriteLine(line);
+        CheckIo();
+        return;
+      }
+      Hold(line, lines, index);
+    };
+    std::string long_line;
     const std::uint64_t taken_before_lines = input.BytesTaken();
     for (;;) {
+      input.ReadBufferedLines(take_line);
       const bool at_end = input.AtEndOfInput();
       CheckIo();
       if (at_end) break;
-      input.ReadLine(&line);
+      input.ReadLine(&long_line);
       input.SkipLineEnd();
       CheckIo();
-      if (IsPassThroughLine(line)) {
-        output.WriteText(line);
-        output.WriteLineEnd();
-        CheckIo();
-        continue;
-      }
-      const std::string_view stored = lines.Append(line);
-      index.Insert(SortKeyOf(stored),
-                   static_cast<std::uint32_t>(lines.Count() - 1));
+      take_line(long_line);
     }
-    // With no CR the whole input is one line, so the last line read tells.
+    // With no CR the whole input is one line (never one of the buffer's),
+    // so the last line read tells.
     if (line_convention == LineConvention::kCr) {
-      HintAtLfLineEnds(process, input_name, line,
+      HintAtLfLineEnds(process, input_name, long_line,
                        input.BytesTaken() - taken_before_lines);
     }
 
-    SortedLineReader sorted(index, lines, kSortKeyStart, kSortKeyBytes);
-    for (std::int32_t position = 0; position < sorted.Count(); ++position) {
-      output.WriteText(sorted.LineAt(position));
-      output.WriteLineEnd();
+    SortedLineReader sorted(index, lines);
+    std::string_view line;
+    while (sorted.Next(&line)) {
+      output.WriteLine(line);
       CheckIo();
     }
   }

@@ -10,43 +10,21 @@ constexpr std::int32_t kLinesAhead = 16;
 
 }  // namespace
 
-SortedLineReader::SortedLineReader(SortedKeyIndex& index,
-                                   const LineStore& lines,
-                                   std::size_t key_start, std::size_t key_limit)
-    : index_(index),
-      lines_(lines),
-      key_start_(key_start),
-      key_limit_(key_limit),
-      count_(index.Count()) {}
-
-std::string_view SortedLineReader::LineAt(std::int32_t position) {
-  if (position + 2 * kLinesAhead < count_) {
-    AskForPlace(position + 2 * kLinesAhead);
+bool SortedLineReader::Next(std::string_view* line) {
+  if (ahead_.empty()) {
+    ahead_ = index_.LineIndexesFrom(position_);
+    if (ahead_.empty()) return false;
   }
-  if (position + kLinesAhead < count_) AskForLine(position + kLinesAhead);
-  const std::string_view key = index_.KeyAt(position);
-  if (KeyHoldsLineEnd(key)) {
-    return {key.data() - key_start_, key_start_ + key.size()};
-  }
-  return lines_.LineAt(static_cast<std::int32_t>(index_.LineIndexAt(position)));
-}
-
-void SortedLineReader::AskForPlace(std::int32_t position) {
-  if (!KeyHoldsLineEnd(index_.KeyAt(position))) {
-    lines_.PrefetchPlace(
-        static_cast<std::int32_t>(index_.LineIndexAt(position)));
-  }
-}
-
-void SortedLineReader::AskForLine(std::int32_t position) {
-  const std::string_view key = index_.KeyAt(position);
-  if (KeyHoldsLineEnd(key)) {
-    __builtin_prefetch(key.data() - key_start_);
-    __builtin_prefetch(key.data() + key.size() - 1);
-  } else {
-    lines_.PrefetchLine(
-        static_cast<std::int32_t>(index_.LineIndexAt(position)));
-  }
+  const auto at = [this](std::size_t ahead) {
+    return static_cast<std::int32_t>(ahead_[ahead]);
+  };
+  if (ahead_.size() > 2 * kLinesAhead)
+    lines_.PrefetchPlace(at(2 * kLinesAhead));
+  if (ahead_.size() > kLinesAhead) lines_.PrefetchLine(at(kLinesAhead));
+  *line = lines_.LineAt(at(0));
+  ahead_ = ahead_.subspan(1);
+  ++position_;
+  return true;
 }
 
 }  // namespace mlfsort

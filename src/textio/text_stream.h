@@ -24,12 +24,14 @@
 #ifndef MLFSORT_TEXTIO_TEXT_STREAM_H_
 #define MLFSORT_TEXTIO_TEXT_STREAM_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "textio/copy_bytes.h"
 
 namespace mlfsort {
 
@@ -99,6 +101,52 @@ class TextStream {
   // Replaces `line` with the bytes of the current line, without its end.
   void ReadLine(std::string* line);
 
+  // Takes the lines that lie whole in the buffer, with what tells their end
+  // (an LF under the LF convention, or a CR and the byte after it), one by
+  // one: for each does what ReadLine and SkipLineEnd would, then calls
+  // take_line(std::string_view) with a view of the line in the buffer, valid
+  // during the call. Stops at the first line that does not lie so, having
+  // consumed nothing of it. Calls no platform operation, so it cannot fail.
+  // take_line must not use the stream; whatever it throws leaves the stream
+  // after its line. Inline: the sort run reads most short lines this way.
+  template <typename TakeLine>
+  void ReadBufferedLines(TakeLine&& take_line) {
+    const std::uint32_t fill = fill_level_;
+    std::uint32_t at = position_;
+    if (state_ != State::kReading || at >= fill) return;
+    // The stops after the position, from the refill's map; each line's own
+    // stop is the lowest left.
+    std::uint64_t low = at < 64 ? stops_[0] & (~std::uint64_t{0} << at) : 0;
+    std::uint64_t high =
+        at < 64 ? stops_[1] : stops_[1] & (~std::uint64_t{0} << (at - 64));
+    while ((low | high) != 0) {
+      std::uint32_t stop;
+      if (low != 0) {
+        stop = static_cast<std::uint32_t>(std::countr_zero(low));
+        low &= low - 1;
+      } else {
+        stop = 64 + static_cast<std::uint32_t>(std::countr_zero(high));
+        high &= high - 1;
+      }
+      if (stop < at) continue;  // the LF of a CR LF, taken with its CR
+      std::uint32_t next;
+      if (buffer_[stop] == '\r') {
+        // As SkipLineEnd: CR LF or a lone CR, told by the byte after it.
+        if (stop + 1 >= fill) return;
+        next = stop + 1 + (buffer_[stop + 1] == '\n' ? 1 : 0);
+      } else if (buffer_[stop] == '\n') {
+        next = stop + 1;  // mapped under the LF convention only
+      } else {
+        return;  // an end-of-text byte stays
+      }
+      const std::string_view line(reinterpret_cast<const char*>(buffer_ + at),
+                                  stop - at);
+      at = next;
+      position_ = at;
+      take_line(line);
+    }
+  }
+
   // Consumes the rest of the current line and its line end.
   void SkipLineEnd() {
     // Most lines end in CR LF with both in the buffer; that is one line end
@@ -121,6 +169,21 @@ class TextStream {
   // Appends the line end (CR LF, or LF under the LF convention), then ends
   // the write statement.
   void WriteLineEnd();
+
+  // WriteText(text) and then WriteLineEnd(). Inline for a line that fits
+  // in the buffer of a stream that hands its bytes over in blocks.
+  void WriteLine(std::string_view text) {
+    if (state_ == State::kWriting && !flush_at_end_of_write_ &&
+        text.size() + 2 < kBufferCapacity - position_) {
+      CopyBytes(buffer_ + position_, text.data(), text.size());
+      position_ += static_cast<std::uint32_t>(text.size());
+      if (line_convention_ == LineConvention::kCr) buffer_[position_++] = '\r';
+      buffer_[position_++] = '\n';
+      return;
+    }
+    WriteText(text);
+    WriteLineEnd();
+  }
 
   // Ends a write statement: on a character device the buffered bytes go to
   // the platform now.
@@ -148,6 +211,8 @@ class TextStream {
   // The position of the first CR or line stop byte at or after `from` in
   // the buffer, or the fill level when there is none.
   std::uint32_t FindLineStop(std::uint32_t from) const;
+  // Maps the line stops among the bytes read into stops_.
+  void MapLineStops();
   bool WriteOut();
   // The next byte, refilling as needed, or kNoByte at the end of the input
   // (an end-of-text byte stays unread) and when the stream cannot be read.
@@ -181,6 +246,10 @@ class TextStream {
   std::size_t name_length_ = 0;
   char name_[kNameCapacity + 1] = {};
   std::uint8_t buffer_[kBufferCapacity] = {};
+  // While reading, bit i (of word i / 64) is set for each CR or line stop
+  // byte among the bytes read, buffer_[0, fill_level_).
+  std::uint64_t stops_[kBufferCapacity / 64] = {};
+  static_assert(kBufferCapacity == 128, "the map of line stops is two words");
 };
 
 }  // namespace mlfsort
