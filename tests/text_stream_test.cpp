@@ -216,7 +216,7 @@ TEST_F(TextStreamTest, BrokenPipeIsTheEndOfTheData) {
 TEST_F(TextStreamTest, OpeningFailuresLeaveTheirCodeAndAClosedStream) {
   TextStream stream(platform_);
   stream.OpenForReading();
-  EXPECT_EQ(TakePendingIoError(), 102);
+  EXPECT_EQ(TakePendingIoError(), kStreamUnnamed);
 
   stream.Name("missing.mlf");
   stream.OpenForReading();
@@ -225,12 +225,12 @@ TEST_F(TextStreamTest, OpeningFailuresLeaveTheirCodeAndAClosedStream) {
   std::string line = "kept?";
   stream.ReadLine(&line);
   EXPECT_EQ(line, "");
-  EXPECT_EQ(TakePendingIoError(), 104);
+  EXPECT_EQ(TakePendingIoError(), kStreamNotReading);
   EXPECT_TRUE(stream.AtEndOfInput());
-  EXPECT_EQ(TakePendingIoError(), 104);
+  EXPECT_EQ(TakePendingIoError(), kStreamNotReading);
 
   stream.Close();
-  EXPECT_EQ(TakePendingIoError(), 103);
+  EXPECT_EQ(TakePendingIoError(), kStreamNotOpen);
 }
 
 TEST_F(TextStreamTest, NamesAreNeverCut) {
@@ -272,7 +272,7 @@ TEST_F(TextStreamTest, MissingStandardInputReadsAsEndWith104) {
   TextStream stream(platform_, TextStream::Role::kStandardInput);
   stream.Name("");
   EXPECT_TRUE(stream.AtEndOfInput());
-  EXPECT_EQ(TakePendingIoError(), 104);
+  EXPECT_EQ(TakePendingIoError(), kStreamNotReading);
 }
 
 TEST_F(TextStreamTest, SecondStreamOnStandardInputBeginsAfterTheFirstsBlock) {
@@ -410,10 +410,10 @@ TEST_F(TextOutputTest, WritingToAClosedStreamLeaves103) {
   TextStream stream(platform_);
   stream.Name("out.srt");
   stream.WriteText("A");
-  EXPECT_EQ(TakePendingIoError(), 105);
+  EXPECT_EQ(TakePendingIoError(), kStreamNotWriting);
   stream.WriteText("A");
   stream.WriteLineEnd();
-  EXPECT_EQ(TakePendingIoError(), 103);
+  EXPECT_EQ(TakePendingIoError(), kStreamNotOpen);
   EXPECT_FALSE(platform_.HasFile("out.srt"));
 }
 
@@ -450,7 +450,7 @@ TEST_F(TextOutputTest, StandardOutputOfUnknownKindWritesNothing) {
   standard_output.Name("");
   standard_output.WriteText("A");
   standard_output.WriteLineEnd();
-  EXPECT_EQ(TakePendingIoError(), 103);
+  EXPECT_EQ(TakePendingIoError(), kStreamNotOpen);
   standard_output.Close();
   EXPECT_EQ(platform_.StandardOutput(), "");
 }

@@ -12,6 +12,19 @@
 
 namespace mlfsort {
 
+// The codes the text streams leave of their own. Every other code they
+// leave is the platform's (platform_error in platform.h), passed through
+// unchanged; the failure report words these four by its fallback, "I/O
+// error <code>".
+enum StreamError : std::int32_t {
+  kStreamUnnamed = 102,     // opening a stream that has no name
+  kStreamNotOpen = 103,     // closing or ending a write statement on a stream
+                            // that is not open
+  kStreamNotReading = 104,  // reading from a stream not open for reading
+  kStreamNotWriting = 105,  // writing to a stream not open for writing;
+                            // opening for writing a handle of unknown kind
+};
+
 namespace pending_io_error_internal {
 inline thread_local std::int32_t code = 0;
 }  // namespace pending_io_error_internal

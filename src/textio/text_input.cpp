@@ -125,7 +125,7 @@ int TextStream::TakeByte() {
   if (state_ != State::kReading) {
     if (role_ == Role::kStandardInput) OpenForReading();
     if (state_ != State::kReading) {
-      SetPendingIoError(104);
+      SetPendingIoError(kStreamNotReading);
       return kNoByte;
     }
   }

@@ -28,7 +28,7 @@ void TextStream::WriteText(std::string_view text) {
       OpenForWriting();
     }
     if (state_ != State::kWriting) {
-      SetPendingIoError(105);
+      SetPendingIoError(kStreamNotWriting);
       return;
     }
   }
@@ -61,7 +61,7 @@ void TextStream::EndOfWrite() {
       return;
     case State::kClosed:
     case State::kUnnamed:
-      SetPendingIoError(103);
+      SetPendingIoError(kStreamNotOpen);
       return;
   }
 }

@@ -89,7 +89,7 @@ void TextStream::OpenForWriting() {
     case FileType::kUnknown:
       platform_.CloseHandle(handle_);
       state_ = State::kClosed;
-      SetPendingIoError(105);
+      SetPendingIoError(kStreamNotWriting);
       return;
     case FileType::kCharacter:
       flush_at_end_of_write_ = true;
@@ -103,7 +103,7 @@ void TextStream::OpenForWriting() {
 bool TextStream::BeginOpen(State new_state) {
   if (state_ == State::kReading || state_ == State::kWriting) Close();
   if (state_ == State::kUnnamed) {
-    SetPendingIoError(102);
+    SetPendingIoError(kStreamUnnamed);
     return false;
   }
   state_ = new_state;
@@ -132,7 +132,7 @@ void TextStream::Close() {
     case State::kClosed:
     case State::kUnnamed:
       if (role_ == Role::kFile || role_ == Role::kStandardOutput) {
-        SetPendingIoError(103);
+        SetPendingIoError(kStreamNotOpen);
       }
       return;
   }

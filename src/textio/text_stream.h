@@ -4,16 +4,11 @@
 // No operation stops the caller or throws (except std::bad_alloc when a line
 // being read cannot grow). A failing operation leaves a code in the pending
 // I/O error and returns normally; the caller makes the failure check after
-// each operation. Codes of the stream itself:
-//   102  opening a stream that has no name
-//   103  closing, or ending a write statement on, a stream that is not open
-//        (closing the standard input stream leaves nothing)
-//   104  reading from a stream not open for reading (the standard input
-//        stream opens itself first)
-//   105  writing to a stream not open for writing (the standard output
-//        stream opens itself first); opening for writing a handle whose
-//        kind the platform cannot tell
-// Every other code is the platform's, passed through unchanged.
+// each operation. The codes of the stream itself are the StreamError codes
+// (pending_io_error.h): closing the standard input stream leaves nothing,
+// and the standard streams open themselves before they would leave
+// kStreamNotReading or kStreamNotWriting. Every other code is the
+// platform's, passed through unchanged.
 //
 // Lines follow the stream's line convention. Under the CR convention, the
 // default, lines end at CR or CR LF; an LF alone is an ordinary byte of the
