@@ -1,37 +1,34 @@
 #include "failure/message_table.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "failure/message_format.h"
 
 namespace mlfsort {
 namespace {
 
-struct MessageText {
-  MessageId id;
-  const char* text;
+// By MessageId, in the order of its enumerators.
+constexpr const char* kMessageTexts[] = {
+    "File not found",                          // kFileNotFound
+    "Invalid filename",                        // kInvalidFilename
+    "Too many open files",                     // kTooManyOpenFiles
+    "File access denied",                      // kFileAccessDenied
+    "Read beyond end of file",                 // kReadBeyondEndOfFile
+    "Disk full",                               // kDiskFull
+    "Invalid numeric input",                   // kInvalidNumericInput
+    "Out of memory",                           // kOutOfMemory
+    "I/O error %d",                            // kIoErrorFallback
+    "List index out of bounds (%d)",           // kListIndexError
+    "Exception %s in module %s at %p.\n%s%s",  // kReportTemplate
+    "Runtime error     at 00000000",           // kRuntimeError
 };
-
-constexpr MessageText kMessageTexts[] = {
-    {MessageId::kFileNotFound, "File not found"},
-    {MessageId::kInvalidFilename, "Invalid filename"},
-    {MessageId::kTooManyOpenFiles, "Too many open files"},
-    {MessageId::kFileAccessDenied, "File access denied"},
-    {MessageId::kReadBeyondEndOfFile, "Read beyond end of file"},
-    {MessageId::kDiskFull, "Disk full"},
-    {MessageId::kInvalidNumericInput, "Invalid numeric input"},
-    {MessageId::kOutOfMemory, "Out of memory"},
-    {MessageId::kIoErrorFallback, "I/O error %d"},
-    {MessageId::kListIndexError, "List index out of bounds (%d)"},
-    {MessageId::kReportTemplate, "Exception %s in module %s at %p.\n%s%s"},
-    {MessageId::kRuntimeError, "Runtime error     at 00000000"},
-};
+static_assert(std::size(kMessageTexts) ==
+                  static_cast<std::size_t>(MessageId::kRuntimeError) + 1,
+              "one text for every message");
 
 const char* TextOf(MessageId id) {
-  for (const MessageText& row : kMessageTexts) {
-    if (row.id == id) return row.text;
-  }
-  return "";
+  return kMessageTexts[static_cast<std::size_t>(id)];
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ enum class MessageId {
   kIoErrorFallback,  // "I/O error %d"
   kListIndexError,   // "List index out of bounds (%d)"
   kReportTemplate,   // "Exception %s in module %s at %p." LF "%s%s"
-  kRuntimeError,     // "Runtime error     at 00000000"
+  kRuntimeError,     // "Runtime error     at 00000000"; the last
 };
 
 // Copies the text of `id` into `buffer` of `size` bytes, cut to size - 1

@@ -91,20 +91,23 @@ enum class FileType : std::uint32_t {
 
 // Error codes left by platform calls, in Windows' numbering.
 namespace platform_error {
-inline constexpr std::uint32_t kFileNotFound = 2;
-inline constexpr std::uint32_t kPathNotFound = 3;
-inline constexpr std::uint32_t kTooManyOpenFiles = 4;
-inline constexpr std::uint32_t kAccessDenied = 5;
-inline constexpr std::uint32_t kInvalidHandle = 6;
-inline constexpr std::uint32_t kNotEnoughMemory = 8;
-inline constexpr std::uint32_t kSharingViolation = 32;
-inline constexpr std::uint32_t kInvalidParameter = 87;
-inline constexpr std::uint32_t kBrokenPipe = 109;
-inline constexpr std::uint32_t kDiskFull = 112;
-inline constexpr std::uint32_t kInvalidName = 123;
-inline constexpr std::uint32_t kFilenameTooLong = 206;
-inline constexpr std::uint32_t kNoData = 232;  // writing to a closed pipe
-inline constexpr std::uint32_t kIoDevice = 1117;
+enum Code : std::uint32_t {
+  kFileNotFound = 2,
+  kPathNotFound = 3,
+  kTooManyOpenFiles = 4,
+  kAccessDenied = 5,
+  kInvalidHandle = 6,
+  kNotEnoughMemory = 8,
+  kSharingViolation = 32,
+  kInvalidParameter = 87,
+  kBrokenPipe = 109,
+  kDiskFull = 112,
+  kInvalidName = 123,
+  kFilenameTooLong = 206,
+  // Writing to a pipe whose reader has gone.
+  kNoData = 232,
+  kIoDevice = 1117,
+};
 }  // namespace platform_error
 
 // The process's arguments as the platform delivers them. A platform either

@@ -10,6 +10,19 @@
 
 namespace mlfsort {
 
+// Copies the first and the last sizeof(Word) of `size` bytes, which cover
+// them all for a size from sizeof(Word) to twice that.
+template <typename Word>
+inline void CopyHeadAndTail(unsigned char* out, const unsigned char* in,
+                            std::size_t size) {
+  Word head;
+  Word tail;
+  std::memcpy(&head, in, sizeof head);
+  std::memcpy(&tail, in + size - sizeof tail, sizeof tail);
+  std::memcpy(out, &head, sizeof head);
+  std::memcpy(out + size - sizeof tail, &tail, sizeof tail);
+}
+
 // Copies `size` bytes from `from` to `to` (the two must not overlap): up to
 // 16 bytes by two loads and two stores of a fixed size, which may cover the
 // same bytes twice; more by the library.
@@ -19,19 +32,9 @@ inline void CopyBytes(void* to, const void* from, std::size_t size) {
   if (size > 16) {
     std::memcpy(out, in, size);
   } else if (size >= 8) {
-    std::uint64_t head;
-    std::uint64_t tail;
-    std::memcpy(&head, in, sizeof head);
-    std::memcpy(&tail, in + size - sizeof tail, sizeof tail);
-    std::memcpy(out, &head, sizeof head);
-    std::memcpy(out + size - sizeof tail, &tail, sizeof tail);
+    CopyHeadAndTail<std::uint64_t>(out, in, size);
   } else if (size >= 4) {
-    std::uint32_t head;
-    std::uint32_t tail;
-    std::memcpy(&head, in, sizeof head);
-    std::memcpy(&tail, in + size - sizeof tail, sizeof tail);
-    std::memcpy(out, &head, sizeof head);
-    std::memcpy(out + size - sizeof tail, &tail, sizeof tail);
+    CopyHeadAndTail<std::uint32_t>(out, in, size);
   } else if (size > 0) {
     const unsigned char first = in[0];
     const unsigned char middle = in[size / 2];

@@ -27,12 +27,7 @@ void TextStream::SetLineConvention(LineConvention convention) {
 void TextStream::Name(std::string_view name) {
   state_ = State::kClosed;
   handle_ = 0;
-  position_ = 0;
-  fill_level_ = 0;
-  taken_before_buffer_ = 0;
-  data_ended_ = false;
-  flush_at_end_of_write_ = false;
-  close_handle_ = false;
+  ResetTransfer();
   name_length_ = 0;
   name_[0] = '\0';
   // Cutting the name, as a fixed field would, could open or create another
@@ -58,31 +53,14 @@ std::uint32_t TextStream::NameRefusal(std::string_view name,
 
 void TextStream::OpenForReading() {
   if (!BeginOpen(State::kReading)) return;
-  if (name_length_ == 0) {
-    handle_ = platform_.GetStdHandle(StandardHandle::kInput);
-  } else {
-    handle_ = platform_.OpenForReading(name_);
-    close_handle_ = true;
-  }
-  if (handle_ == kInvalidHandle) {
-    state_ = State::kClosed;
-    LeavePlatformError();
-  }
+  TakeHandle(StandardHandle::kInput, &Platform::OpenForReading);
 }
 
 void TextStream::OpenForWriting() {
   if (!BeginOpen(State::kWriting)) return;
-  if (name_length_ == 0) {
-    handle_ = platform_.GetStdHandle(role_ == Role::kStandardError
-                                         ? StandardHandle::kError
-                                         : StandardHandle::kOutput);
-  } else {
-    handle_ = platform_.CreateForWriting(name_);
-    close_handle_ = true;
-  }
-  if (handle_ == kInvalidHandle) {
-    state_ = State::kClosed;
-    LeavePlatformError();
+  if (!TakeHandle(role_ == Role::kStandardError ? StandardHandle::kError
+                                                : StandardHandle::kOutput,
+                  &Platform::CreateForWriting)) {
     return;
   }
   switch (platform_.GetFileType(handle_)) {
@@ -100,6 +78,29 @@ void TextStream::OpenForWriting() {
   }
 }
 
+void TextStream::ResetTransfer() {
+  position_ = 0;
+  fill_level_ = 0;
+  taken_before_buffer_ = 0;
+  data_ended_ = false;
+  flush_at_end_of_write_ = false;
+  close_handle_ = false;
+}
+
+bool TextStream::TakeHandle(StandardHandle standard,
+                            Handle (Platform::*open_file)(const char* name)) {
+  if (name_length_ == 0) {
+    handle_ = platform_.GetStdHandle(standard);
+  } else {
+    handle_ = (platform_.*open_file)(name_);
+    close_handle_ = true;
+  }
+  if (handle_ != kInvalidHandle) return true;
+  state_ = State::kClosed;
+  LeavePlatformError();
+  return false;
+}
+
 bool TextStream::BeginOpen(State new_state) {
   if (state_ == State::kReading || state_ == State::kWriting) Close();
   if (state_ == State::kUnnamed) {
@@ -107,12 +108,7 @@ bool TextStream::BeginOpen(State new_state) {
     return false;
   }
   state_ = new_state;
-  position_ = 0;
-  fill_level_ = 0;
-  taken_before_buffer_ = 0;
-  data_ended_ = false;
-  flush_at_end_of_write_ = false;
-  close_handle_ = false;
+  ResetTransfer();
   if (name_refusal_ != 0) {
     state_ = State::kClosed;
     SetPendingIoError(static_cast<std::int32_t>(name_refusal_));

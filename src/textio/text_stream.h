@@ -198,6 +198,13 @@ class TextStream {
 
  private:
   bool BeginOpen(State new_state);
+  // Forgets the buffer's bytes and the behaviours an open fixes.
+  void ResetTransfer();
+  // Takes the handle of an opening stream: the `standard` handle for the
+  // empty name, else the named file opened by `open_file`. On failure the
+  // stream is closed, the code is left, and the result is false.
+  bool TakeHandle(StandardHandle standard,
+                  Handle (Platform::*open_file)(const char* name));
   bool Refill();
   // AtEndOfInput and SkipLineEnd where the buffer alone cannot tell; inline
   // above, as the sort run calls both for every line.
