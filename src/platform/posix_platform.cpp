@@ -115,11 +115,13 @@ void CopyFileName(const char* path, CodeLocation* where) {
 }
 
 // Blocks of a large page and more are mapped whole pages at a time on a
-// large-page boundary and offered to the kernel for large pages; the advice
-// is a hint, and where the kernel declines a block works the same with small
-// pages. Such a block grows by moving its pages to a larger mapping, which
-// copies no bytes and needs no second copy of them in memory. Smaller blocks
-// are operator new's.
+// large-page boundary, so that a kernel that backs memory with large pages
+// of its own accord can. They are not asked for: where freed memory goes
+// back to a hypervisor, a fresh large page costs several times more to
+// fault in than its small pages, which outweighs what the write phase's
+// scattered reads gain from them. Such a block grows by moving its pages to
+// a larger mapping, which copies no bytes and needs no second copy of them
+// in memory. Smaller blocks are operator new's.
 class LargePageMemory final : public GrowableMemory {
  public:
   void* Resize(void* block, std::size_t old_bytes, std::size_t kept_bytes,
@@ -140,7 +142,6 @@ class LargePageMemory final : public GrowableMemory {
       ::munmap(target, new_size);
       throw std::bad_alloc();
     }
-    ::madvise(moved, new_size, MADV_HUGEPAGE);
     return moved;
   }
 
@@ -173,7 +174,6 @@ class LargePageMemory final : public GrowableMemory {
       return GrowableMemory::do_allocate(bytes, alignment);
     void* const block = MapAligned(Mapped(bytes), PROT_READ | PROT_WRITE);
     if (block == nullptr) throw std::bad_alloc();
-    ::madvise(block, Mapped(bytes), MADV_HUGEPAGE);
     return block;
   }
 

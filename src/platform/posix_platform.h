@@ -85,10 +85,9 @@ class PosixPlatform final : public Platform {
   // nullptr: the portable order stands in.
   const KeyOrder* NativeKeyOrder() override;
 
-  // Blocks of 2 MiB and more are mapped whole pages at a time, start on a
-  // 2 MiB boundary and are offered to the kernel for large pages (madvise);
-  // they grow by moving their pages (mremap). Smaller ones are operator
-  // new's.
+  // Blocks of 2 MiB and more are mapped whole pages at a time and start on
+  // a 2 MiB boundary (large pages where the kernel uses them unasked); they
+  // grow by moving their pages (mremap). Smaller ones are operator new's.
   GrowableMemory& BulkMemory() override;
 
   // dladdr's module base; the name is the file name of the module, taken
