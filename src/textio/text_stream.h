@@ -174,8 +174,9 @@ class TextStream {
   // above, as the sort run calls both for every line.
   bool AtEndOfInputPastBuffer();
   void SkipLineEndByBytes();
-  // The position of the first CR or end-of-text byte at or after `from` in
-  // the buffer, or the fill level when there is none.
+  // The position of the first CR or end-of-text byte at or after `from`
+  // (below the fill level) in the buffer, or the fill level when there is
+  // none.
   std::uint32_t FindLineStop(std::uint32_t from) const;
   // Maps the line stops among the bytes read into stops_.
   void MapLineStops();
