@@ -13,8 +13,7 @@ option(MLFSORT_POSIX_ONLY
 if(MLFSORT_POSIX_ONLY)
   message(STATUS "MLFSORT_POSIX_ONLY: no Linux-only calls in the platform")
   set(MLFSORT_POSIX_FACILITIES MLFSORT_HAVE_MREMAP=0
-      MLFSORT_HAVE_MADV_HUGEPAGE=0 MLFSORT_HAVE_DLADDR1=0
-      MLFSORT_HAVE_PROC_SELF_EXE=0)
+      MLFSORT_HAVE_DLADDR1=0 MLFSORT_HAVE_PROC_SELF_EXE=0)
   return()
 endif()
 
@@ -33,12 +32,6 @@ int main() {
   void* moved = mremap(nullptr, 0, 0, MREMAP_MAYMOVE | MREMAP_FIXED, nullptr);
   return moved == MAP_FAILED;
 }]] MLFSORT_CHECK_MREMAP)
-
-# Advice that a mapping may get transparent large pages.
-check_cxx_source_compiles([[
-#include <sys/mman.h>
-int main() { return madvise(nullptr, 0, MADV_HUGEPAGE); }
-]] MLFSORT_CHECK_MADV_HUGEPAGE)
 
 # dladdr that also gives the module's link map entry, in which the main
 # program is the entry without a name.
@@ -67,7 +60,7 @@ elseif(EXISTS /proc/self/exe)
 endif()
 
 set(MLFSORT_POSIX_FACILITIES _GNU_SOURCE)
-foreach(facility MREMAP MADV_HUGEPAGE DLADDR1 PROC_SELF_EXE)
+foreach(facility MREMAP DLADDR1 PROC_SELF_EXE)
   if(MLFSORT_CHECK_${facility})
     list(APPEND MLFSORT_POSIX_FACILITIES MLFSORT_HAVE_${facility}=1)
   else()

@@ -202,10 +202,10 @@ class Platform {
   virtual const LocaleCollation* Collation() = 0;
 
   // Memory for the large arrays of a sort run: the line store's blocks and
-  // the key index's entries. Throws std::bad_alloc when there is none. Large
-  // pages pay off here: the write phase reads lines from all over the store,
-  // and small pages would cost a page fault for every 4 KiB and an
-  // address-translation miss for most lines.
+  // the key index's entries. Throws std::bad_alloc when there is none.
+  // Large pages can pay off here where they are cheap to come by: the write
+  // phase reads lines from all over the store, and small pages cost a page
+  // fault for every 4 KiB and an address-translation miss for most lines.
   virtual GrowableMemory& BulkMemory() = 0;
 
   // Finds the module that holds the code position `code`. Allocates nothing

@@ -133,16 +133,6 @@ void CopyFileName(const char* path, CodeLocation* where) {
 // The calls below are Linux's own; CMake tells which ones the system has
 // (MLFSORT_HAVE_...), and each has a plain POSIX fallback.
 
-// The advice is a hint: where the kernel declines it, or takes no such
-// advice, a block works the same with small pages.
-#if MLFSORT_HAVE_MADV_HUGEPAGE
-void AdviseLargePages(void* block, std::size_t size) {
-  ::madvise(block, size, MADV_HUGEPAGE);
-}
-#else
-void AdviseLargePages(void*, std::size_t) {}
-#endif
-
 // dladdr for `code`, and whether it lies in the main program, which only the
 // link map tells apart: its entry is the one without a name.
 #if MLFSORT_HAVE_DLADDR1
@@ -176,11 +166,14 @@ const char* ProgramPath(char (&)[kMaxNameBytes + 1]) { return nullptr; }
 #endif
 
 // Blocks of a large page and more are mapped whole pages at a time on a
-// large-page boundary and offered to the kernel for large pages. Where the
-// system can move pages (mremap), such a block grows by moving them to a
-// larger mapping, which copies no bytes and needs no second copy of them in
-// memory; elsewhere it is copied into a new mapping. Smaller blocks are
-// operator new's.
+// large-page boundary, so that a kernel that backs memory with large pages
+// of its own accord can. They are not asked for: where freed memory goes
+// back to a hypervisor, a fresh large page costs several times more to
+// fault in than its small pages, which outweighs what the write phase's
+// scattered reads gain from them. Where the system can move pages (mremap),
+// such a block grows by moving them to a larger mapping, which copies no
+// bytes and needs no second copy of them in memory; elsewhere it is copied
+// into a new mapping. Smaller blocks are operator new's.
 class LargePageMemory final : public GrowableMemory {
  public:
 #if MLFSORT_HAVE_MREMAP
@@ -202,7 +195,6 @@ class LargePageMemory final : public GrowableMemory {
       ::munmap(target, new_size);
       FailAllocation();
     }
-    AdviseLargePages(moved, new_size);
     return moved;
   }
 #endif
@@ -236,7 +228,6 @@ class LargePageMemory final : public GrowableMemory {
       return GrowableMemory::do_allocate(bytes, alignment);
     void* const block = MapAligned(Mapped(bytes), PROT_READ | PROT_WRITE);
     if (block == nullptr) FailAllocation();
-    AdviseLargePages(block, Mapped(bytes));
     return block;
   }
 

@@ -90,10 +90,9 @@ class PosixPlatform final : public Platform {
   const LocaleCollation* Collation() override;
 
   // Blocks of 2 MiB and more are mapped whole pages at a time and start on
-  // a 2 MiB boundary; where the system has these calls, they are offered to
-  // the kernel for large pages (madvise) and grow by moving their pages
-  // (mremap), elsewhere they grow by a copy. Smaller ones are operator
-  // new's.
+  // a 2 MiB boundary (large pages where the kernel uses them unasked);
+  // where the system can move pages (mremap) they grow that way, elsewhere
+  // by a copy. Smaller ones are operator new's.
   GrowableMemory& BulkMemory() override;
 
   // dladdr's module base; the name is the file name of the module. For the

@@ -242,6 +242,10 @@ std::size_t RunMerger::Play(std::size_t node) {
 }
 
 std::size_t RunMerger::Merge(std::uint32_t* line_indexes, std::size_t room) {
+  // Asks ahead in this stretch when the last one looked up a key for more
+  // than one entry in eight.
+  ask_ahead_ = keys_looked_up_ * 8 > room;
+  keys_looked_up_ = 0;
   std::size_t written = 0;
   while (written < room && !done_) {
     if (Ended(winner_)) {
@@ -258,8 +262,14 @@ std::size_t RunMerger::Merge(std::uint32_t* line_indexes, std::size_t room) {
       bool same_key = held_.summary_high == entry.summary_high &&
                       held_.summary_low == entry.summary_low;
       if (same_key) {
-        if (!held_key_known_) held_key_ = keys_.KeyOf(held_);
-        if (!key_known) key = keys_.KeyOf(entry);
+        if (!held_key_known_) {
+          ++keys_looked_up_;
+          held_key_ = keys_.KeyOf(held_);
+        }
+        if (!key_known) {
+          ++keys_looked_up_;
+          key = keys_.KeyOf(entry);
+        }
         key_known = true;
         same_key = keys_.SameKeys(held_key_, key);
       }

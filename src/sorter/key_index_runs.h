@@ -155,6 +155,7 @@ class RunMerger {
   std::string_view HeadKey(std::size_t run) const {
     MergeSlot& slot = slots_[run];
     if (!slot.head_key_known) {
+      ++keys_looked_up_;
       slot.head_key = keys_.KeyOf(*runs_[run].next);
       slot.head_key_known = true;
     }
@@ -172,10 +173,12 @@ class RunMerger {
     const Entry* const head = runs_[run].next;
     slot.head_high = head->summary_high;
     slot.head_low = head->summary_low;
-    // A tie may want the head's key; the merged lines are read soon after
-    // in any case.
-    keys_.AskForKey(*head);
-    if (head + 1 != runs_[run].end) keys_.AskForPlace(head[1]);
+    // Where ties are many, each head's key is asked for ahead; the merged
+    // lines are read soon after in any case.
+    if (ask_ahead_) {
+      keys_.AskForKey(*head);
+      if (head + 1 != runs_[run].end) keys_.AskForPlace(head[1]);
+    }
   }
   // Plays the matches under `node`; returns the winner.
   std::size_t Play(std::size_t node);
@@ -195,6 +198,11 @@ class RunMerger {
   bool holding_ = false;
   std::string_view held_key_;
   bool held_key_known_ = false;
+  // Keys looked up for ties in this stretch of the merge, and whether the
+  // stretch asks for the keys of the heads ahead: worth it only where ties
+  // are many, as in a file of many duplicates.
+  mutable std::size_t keys_looked_up_ = 0;
+  bool ask_ahead_ = false;
   bool done_ = false;
 };
 

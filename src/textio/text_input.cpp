@@ -12,61 +12,19 @@
 #include "textio/text_stream.h"
 
 namespace mlfsort {
-namespace {
-
-// The offset of the first CR or line stop byte among the eight bytes of
-// `chunk` (in memory order), or 8 when there is none; `line_stops` holds
-// eight copies of the stop byte. Tests all eight at once: a byte equal to
-// the one sought turns into 0, and subtracting 1 from every byte sets the
-// high bit of the lowest such byte first.
-unsigned FirstLineStop(std::uint64_t chunk, std::uint64_t line_stops) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-  const std::uint64_t cr = chunk ^ (kOnes * '\r');
-  const std::uint64_t stop = chunk ^ line_stops;
-  const std::uint64_t found =
-      (((cr - kOnes) & ~cr) | ((stop - kOnes) & ~stop)) & kHighBits;
-  return found == 0 ? 8 : static_cast<unsigned>(std::countr_zero(found)) / 8;
-}
-
-}  // namespace
 
 std::uint32_t TextStream::FindLineStop(std::uint32_t from) const {
-  // Sixteen or eight bytes at a time while they lie in the buffer; bytes
-  // past the fill level are stale, so a stop found there counts as the fill
-  // level.
-  const std::uint64_t line_stops = line_stops_;
-  std::uint32_t at = from;
-#if defined(__SSE2__)
-  const __m128i cr = _mm_set1_epi8('\r');
-  const __m128i stop_byte = _mm_set1_epi8(static_cast<char>(line_stops));
-  while (at < fill_level_ && at + 16 <= kBufferCapacity) {
-    const __m128i chunk =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer_ + at));
-    const unsigned found = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-        _mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, stop_byte))));
-    if (found != 0) {
-      at += static_cast<std::uint32_t>(std::countr_zero(found));
-      return at < fill_level_ ? at : fill_level_;
-    }
-    at += 16;
+  // From the refill's map of the buffer's line stops.
+  if (from < 64) {
+    const std::uint64_t low = stops_[0] >> from;
+    if (low != 0)
+      return from + static_cast<std::uint32_t>(std::countr_zero(low));
+    from = 64;
   }
-#endif
-  while (at < fill_level_ && at + sizeof(std::uint64_t) <= kBufferCapacity) {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, buffer_ + at, sizeof chunk);
-    if constexpr (std::endian::native == std::endian::big) {
-      chunk = __builtin_bswap64(chunk);
-    }
-    const unsigned offset = FirstLineStop(chunk, line_stops);
-    at += offset;
-    if (offset < sizeof chunk) return at < fill_level_ ? at : fill_level_;
-  }
-  const auto line_stop = static_cast<std::uint8_t>(line_stops);
-  while (at < fill_level_ && buffer_[at] != '\r' && buffer_[at] != line_stop) {
-    ++at;
-  }
-  return at < fill_level_ ? at : fill_level_;
+  const std::uint64_t high = stops_[1] >> (from - 64);
+  if (high != 0)
+    return from + static_cast<std::uint32_t>(std::countr_zero(high));
+  return fill_level_;
 }
 
 bool TextStream::Refill() {
@@ -89,7 +47,7 @@ bool TextStream::Refill() {
 
 void TextStream::MapLineStops() {
   std::uint64_t stops[2] = {0, 0};
-  const auto stop_byte = static_cast<std::uint8_t>(line_stops_);
+  const std::uint8_t stop_byte = line_stop_;
 #if defined(__SSE2__)
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i stop = _mm_set1_epi8(static_cast<char>(stop_byte));
@@ -171,7 +129,7 @@ void TextStream::ReadLine(std::string* line) {
       // comes as a byte, so only a CR stops here.
       const int byte = TakeByte();
       if (byte == kNoByte) return;
-      if (byte == '\r' || byte == static_cast<std::uint8_t>(line_stops_)) {
+      if (byte == '\r' || byte == line_stop_) {
         PutBack();
         return;
       }

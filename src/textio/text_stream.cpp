@@ -13,13 +13,12 @@ TextStream::TextStream(Platform& platform, Role role)
     : platform_(platform), role_(role) {}
 
 void TextStream::SetLineConvention(LineConvention convention) {
-  constexpr std::uint64_t kEightCopies = 0x0101010101010101u;
   line_convention_ = convention;
   if (convention == LineConvention::kLf) {
-    line_stops_ = kEightCopies * '\n';
+    line_stop_ = '\n';
     line_end_ = "\n";
   } else {
-    line_stops_ = kEightCopies * kEndOfText;
+    line_stop_ = kEndOfText;
     line_end_ = "\r\n";
   }
 }

@@ -210,8 +210,9 @@ class TextStream {
   // above, as the sort run calls both for every line.
   bool AtEndOfInputPastBuffer();
   void SkipLineEndByBytes();
-  // The position of the first CR or line stop byte at or after `from` in
-  // the buffer, or the fill level when there is none.
+  // The position of the first CR or line stop byte at or after `from`
+  // (below the fill level) in the buffer, or the fill level when there is
+  // none.
   std::uint32_t FindLineStop(std::uint32_t from) const;
   // Maps the line stops among the bytes read into stops_.
   void MapLineStops();
@@ -226,11 +227,11 @@ class TextStream {
 
   Platform& platform_;
   const Role role_;
-  // What the line convention fixes for the paths taken on every line: eight
-  // copies of the byte other than CR at which a line read stops and which it
-  // leaves unread (the end-of-text byte, or LF), and the line end written.
+  // What the line convention fixes for the paths taken on every line: the
+  // byte other than CR at which a line read stops and which it leaves unread
+  // (the end-of-text byte, or LF), and the line end written.
   LineConvention line_convention_ = LineConvention::kCr;
-  std::uint64_t line_stops_ = 0x0101010101010101u * kEndOfText;
+  std::uint8_t line_stop_ = kEndOfText;
   std::string_view line_end_ = "\r\n";
   State state_ = State::kUnnamed;
   Handle handle_ = 0;
