@@ -9,6 +9,13 @@
 // with the error number as exit status. Shutdown closes standard input and
 // then standard output, which writes out everything it buffers, the failure
 // report included.
+//
+// Memory runs out one way everywhere below the frame: the code that asks
+// for memory throws std::bad_alloc and leaves what it holds as it was, and
+// the frame turns that into the out-of-memory failure (runtime error 203
+// outside the hooks), failing at the call of the step that ran out. Only
+// the failure check, which builds the failure object itself, raises the
+// out-of-memory failure at its own address when that object cannot be had.
 
 #ifndef MLFSORT_PROCESS_PROCESS_FRAME_H_
 #define MLFSORT_PROCESS_PROCESS_FRAME_H_

@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <new>
 
 #include "failure/exceptions.h"
+#include "sorter/list_growth.h"
 
 namespace mlfsort {
 namespace {
@@ -45,14 +45,6 @@ std::string_view LineStoredAt(const unsigned char* at) {
 
 }  // namespace
 
-std::int32_t NextListCapacity(std::int32_t capacity) {
-  constexpr std::int32_t kLargest = std::numeric_limits<std::int32_t>::max();
-  const std::int32_t step = capacity > 64  ? capacity / 4
-                            : capacity > 8 ? 16
-                                           : 4;
-  return capacity > kLargest - step ? kLargest : capacity + step;
-}
-
 LineStore::~LineStore() {
   if (places_ != nullptr) {
     memory_->deallocate(
@@ -64,23 +56,13 @@ LineStore::~LineStore() {
   }
 }
 
-unsigned char* LineStore::Allocate(std::size_t size, const void* caller) {
-  try {
-    return static_cast<unsigned char*>(
-        memory_->allocate(size, alignof(std::max_align_t)));
-  } catch (const std::bad_alloc&) {
-    RaiseOutOfMemory(caller);
-  }
-}
-
 void LineStore::PrepareFor(std::size_t line_size) {
-  const void* caller = __builtin_return_address(0);
-  if (count_ == kMaxCount) RaiseOutOfMemory(caller);
+  if (count_ == kMaxCount) throw std::bad_alloc();
   if (count_ % kLinesPerPlace == 0 &&
       count_ / kLinesPerPlace == place_capacity_) {
-    GrowPlaces(caller);
+    GrowPlaces();
   }
-  if (line_size + kMaxLengthBytes > room_) StartBlock(line_size, caller);
+  if (line_size + kMaxLengthBytes > room_) StartBlock(line_size);
 }
 
 [[gnu::noinline]] std::string_view LineStore::LineAt(
@@ -118,13 +100,14 @@ void LineStore::PrefetchLine(std::int32_t position) const {
 
 // Starts a new block for a line of `line_size` bytes, and leaves a jump to
 // it where the previous block ends.
-void LineStore::StartBlock(std::size_t line_size, const void* caller) {
+void LineStore::StartBlock(std::size_t line_size) {
   const bool own_block = line_size > kOwnBlockThreshold;
   // A shared block is a large page exactly, its jump room included.
   const std::size_t size =
       own_block ? line_size + kMaxLengthBytes + kJumpBytes : kBlockBytes;
   blocks_.reserve(blocks_.size() + 1);
-  unsigned char* const block = Allocate(size, caller);
+  auto* const block = static_cast<unsigned char*>(
+      memory_->allocate(size, alignof(std::max_align_t)));
   blocks_.push_back({block, size});
   if (free_ != nullptr) {
     std::memcpy(free_, kJumpMark, sizeof kJumpMark);
@@ -134,22 +117,17 @@ void LineStore::StartBlock(std::size_t line_size, const void* caller) {
   room_ = size - kJumpBytes;
 }
 
-void LineStore::GrowPlaces(const void* caller) {
+void LineStore::GrowPlaces() {
   const std::int32_t capacity = NextListCapacity(place_capacity_);
   const std::size_t bytes =
       static_cast<std::size_t>(capacity) * sizeof *places_;
-  if (places_ == nullptr) {
-    places_ = reinterpret_cast<const unsigned char**>(Allocate(bytes, caller));
-  } else {
-    const std::size_t old_bytes =
-        static_cast<std::size_t>(place_capacity_) * sizeof *places_;
-    try {
-      places_ = static_cast<const unsigned char**>(memory_->Resize(
-          places_, old_bytes, old_bytes, bytes, alignof(std::max_align_t)));
-    } catch (const std::bad_alloc&) {
-      RaiseOutOfMemory(caller);
-    }
-  }
+  const std::size_t old_bytes =
+      static_cast<std::size_t>(place_capacity_) * sizeof *places_;
+  places_ = static_cast<const unsigned char**>(
+      places_ == nullptr
+          ? memory_->allocate(bytes, alignof(std::max_align_t))
+          : memory_->Resize(places_, old_bytes, old_bytes, bytes,
+                            alignof(std::max_align_t)));
   place_capacity_ = capacity;
 }
 

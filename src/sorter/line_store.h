@@ -33,8 +33,8 @@ class LineStore {
   ~LineStore();
 
   // Appends a copy of `line` as the last entry and returns a view of the
-  // copy. Raises the out-of-memory failure when memory runs out, that is
-  // when `memory` throws std::bad_alloc (the store is unchanged then).
+  // copy. Throws std::bad_alloc when `memory` does, or when the store holds
+  // INT32_MAX lines already; the store is unchanged then.
   // Inline: a run appends every sortable line, and most need no more than a
   // copy; the rest goes through PrepareFor.
   std::string_view Append(std::string_view line) {
@@ -83,11 +83,8 @@ class LineStore {
   void PrefetchLine(std::int32_t position) const;
 
   // Lines whose place is kept; the others are found from the one before.
+  // The slots for kept places grow as the tool's lists do (list_growth.h).
   static constexpr std::int32_t kLinesPerPlace = 4;
-
-  // The slots allocated for kept places. They grow as a list of the tool
-  // grows: by 4 up to 8, by 16 up to 64, then by a quarter.
-  std::int32_t PlaceCapacity() const { return place_capacity_; }
 
  private:
   struct Block {
@@ -102,8 +99,7 @@ class LineStore {
 
   // Makes room for a line of `line_size` bytes and, where the line keeps
   // its place, a slot for it; refuses a line beyond the most a store holds.
-  // Never inlined: its return address is the failure address of a failed
-  // allocation, which lies in the code that appends.
+  // Never inlined: Append, inlined into the run's loop, stays small.
   [[gnu::noinline]] void PrepareFor(std::size_t line_size);
   // Writes `line` as the entry at `entry`, the free byte, which room_ has
   // room for, and returns a view of its bytes.
@@ -127,9 +123,8 @@ class LineStore {
     CopyBytes(bytes, line.data(), line.size());
     return std::string_view(reinterpret_cast<const char*>(bytes), line.size());
   }
-  void StartBlock(std::size_t line_size, const void* caller);
-  void GrowPlaces(const void* caller);
-  unsigned char* Allocate(std::size_t size, const void* caller);
+  void StartBlock(std::size_t line_size);
+  void GrowPlaces();
 
   GrowableMemory* memory_;
 
@@ -145,9 +140,6 @@ class LineStore {
   // Where the last line's entry begins, in the newest block.
   unsigned char* last_entry_ = nullptr;
 };
-
-// The next capacity of a list that is full at `capacity`.
-std::int32_t NextListCapacity(std::int32_t capacity);
 
 }  // namespace mlfsort
 
