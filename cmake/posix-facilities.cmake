@@ -4,7 +4,9 @@
 # alone: MLFSORT_HAVE_<FACILITY> 1 where the facility was found, else 0.
 #
 # MLFSORT_POSIX_ONLY=ON takes every fallback, as a system without these
-# calls would, so that the fallbacks are built and tested on Linux too.
+# calls would, so that the fallbacks are built and tested on Linux too; it
+# also takes the fallbacks for the compiler's built-ins (src/platform/
+# compiler.h, src/sorter/wide_key_summary.h) in every file.
 
 option(MLFSORT_POSIX_ONLY
        "Build the POSIX platform on plain POSIX calls only (every fallback)"
@@ -12,6 +14,7 @@ option(MLFSORT_POSIX_ONLY
 
 if(MLFSORT_POSIX_ONLY)
   message(STATUS "MLFSORT_POSIX_ONLY: no Linux-only calls in the platform")
+  add_compile_definitions(MLFSORT_PORTABLE_BUILTINS)
   set(MLFSORT_POSIX_FACILITIES MLFSORT_HAVE_MREMAP=0
       MLFSORT_HAVE_DLADDR1=0 MLFSORT_HAVE_PROC_SELF_EXE=0)
   return()

@@ -19,8 +19,8 @@ TEST(LineStoreTest, GrowsByTheListSteps) {
   // The kept places are what the store holds beside its one block.
   const auto place_capacity = [&memory] {
     constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
-    return static_cast<std::int32_t>((memory.outstanding_bytes() - kBlockBytes) /
-                                     sizeof(void*));
+    return static_cast<std::int32_t>(
+        (memory.outstanding_bytes() - kBlockBytes) / sizeof(void*));
   };
   std::vector<std::int32_t> capacities;
   for (int i = 0; i < 200 * LineStore::kLinesPerPlace; ++i) {

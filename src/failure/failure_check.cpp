@@ -5,6 +5,7 @@
 
 #include "failure/failure_hooks.h"
 #include "failure/message_table.h"
+#include "platform/compiler.h"
 #include "textio/pending_io_error.h"
 
 namespace mlfsort {
@@ -17,8 +18,8 @@ EInOutError BuildIoFailure(std::int32_t code) {
 
 // Never inlined: its return address is the failure address, which must be
 // distinct for every call site.
-[[gnu::noinline]] void RaisePendingIoError() {
-  const void* address = __builtin_return_address(0);
+MLFSORT_NOINLINE void RaisePendingIoError() {
+  const void* address = MLFSORT_RETURN_ADDRESS();
   const std::int32_t code = TakePendingIoError();
   if (!FailureHooks::Installed()) throw RuntimeError{code, address};
   try {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "failure/exceptions.h"
+#include "platform/compiler.h"
 #include "textio/pending_io_error.h"
 
 namespace mlfsort {
@@ -28,7 +29,7 @@ struct RuntimeError {
 // The failure check: returns when no I/O error is pending, raises it
 // otherwise. Always inlined, also in unoptimised builds, so that the raise
 // is called from the check's own call site.
-[[gnu::always_inline]] inline void CheckIo() {
+MLFSORT_ALWAYS_INLINE void CheckIo() {
   if (PendingIoError() != 0) RaisePendingIoError();
 }
 

@@ -8,6 +8,7 @@
 #include "failure/failure_hooks.h"
 #include "failure/failure_report.h"
 #include "failure/memory_reserve.h"
+#include "platform/compiler.h"
 
 namespace mlfsort {
 namespace {
@@ -36,16 +37,16 @@ constexpr Module kSystemModules[] = {
 // Runs one step of the process, turning memory exhaustion anywhere in it
 // into the out-of-memory failure (or, outside the failure hooks, runtime
 // error 203). Never inlined: its return address is the failure address.
-[[gnu::noinline]] void RunStep(void (*step)(Process&), Process& process) {
+MLFSORT_NOINLINE void RunStep(void (*step)(Process&), Process& process) {
   try {
     step(process);
   } catch (const std::bad_alloc&) {
-    const void* address = __builtin_return_address(0);
+    const void* address = MLFSORT_RETURN_ADDRESS();
     if (FailureHooks::Installed()) RaiseOutOfMemory(address);
     throw RuntimeError{kRuntimeErrorOutOfMemory, address};
   } catch (const std::length_error&) {
     // A text that would outgrow its size limit is memory that cannot be had.
-    const void* address = __builtin_return_address(0);
+    const void* address = MLFSORT_RETURN_ADDRESS();
     if (FailureHooks::Installed()) RaiseOutOfMemory(address);
     throw RuntimeError{kRuntimeErrorOutOfMemory, address};
   }
@@ -65,8 +66,8 @@ void EndWithRuntimeError(Process& process, std::int32_t number,
 // Ends a process that could not even take its memory reserve: nothing can
 // be raised then, so the out-of-memory failure is reported in place. Never
 // inlined: its return address is the failure address.
-[[gnu::noinline]] void ReportShortMemory(Process& process) {
-  const void* address = __builtin_return_address(0);
+MLFSORT_NOINLINE void ReportShortMemory(Process& process) {
+  const void* address = MLFSORT_RETURN_ADDRESS();
   const EOutOfMemory* out_of_memory = FailureHooks::OutOfMemory();
   if (out_of_memory == nullptr) {
     EndWithRuntimeError(process, kRuntimeErrorOutOfMemory, address);

@@ -7,11 +7,9 @@
 #include <cstdint>
 #include <string_view>
 
-namespace mlfsort {
+#include "sorter/wide_key_summary.h"
 
-// A longer summary, for the sorted key index: label keys often share a long
-// leading path, which a summary of 8 weights would not see past.
-__extension__ typedef unsigned __int128 WideKeySummary;
+namespace mlfsort {
 
 // A three-way order on keys that is a strict weak ordering. Keys that compare
 // equal are duplicates for the sorted key index.

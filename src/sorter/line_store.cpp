@@ -6,6 +6,7 @@
 #include <new>
 
 #include "failure/exceptions.h"
+#include "platform/compiler.h"
 #include "sorter/list_growth.h"
 
 namespace mlfsort {
@@ -65,10 +66,10 @@ void LineStore::PrepareFor(std::size_t line_size) {
   if (line_size + kMaxLengthBytes > room_) StartBlock(line_size);
 }
 
-[[gnu::noinline]] std::string_view LineStore::LineAt(
+MLFSORT_NOINLINE std::string_view LineStore::LineAt(
     std::int32_t position) const {
   if (position < 0 || position >= count_) {
-    RaiseIndexError(position, __builtin_return_address(0));
+    RaiseIndexError(position, MLFSORT_RETURN_ADDRESS());
   }
   const unsigned char* at = FollowJump(places_[position / kLinesPerPlace]);
   for (std::int32_t skip = position % kLinesPerPlace; skip > 0; --skip) {
@@ -81,7 +82,7 @@ void LineStore::PrepareFor(std::size_t line_size) {
 
 void LineStore::PrefetchPlace(std::int32_t position) const {
   if (position < 0 || position >= count_) return;
-  __builtin_prefetch(&places_[position / kLinesPerPlace]);
+  Prefetch(&places_[position / kLinesPerPlace]);
 }
 
 void LineStore::PrefetchLine(std::int32_t position) const {
@@ -93,8 +94,7 @@ void LineStore::PrefetchLine(std::int32_t position) const {
       reinterpret_cast<std::uintptr_t>(places_[position / kLinesPerPlace]);
   const std::uintptr_t lines = position % kLinesPerPlace + 1;
   for (std::uintptr_t line = 0; line < lines; ++line) {
-    __builtin_prefetch(
-        reinterpret_cast<const void*>(start + line * kCacheLine));
+    Prefetch(reinterpret_cast<const void*>(start + line * kCacheLine));
   }
 }
 
@@ -124,10 +124,9 @@ void LineStore::GrowPlaces() {
   const std::size_t old_bytes =
       static_cast<std::size_t>(place_capacity_) * sizeof *places_;
   places_ = static_cast<const unsigned char**>(
-      places_ == nullptr
-          ? memory_->allocate(bytes, alignof(std::max_align_t))
-          : memory_->Resize(places_, old_bytes, old_bytes, bytes,
-                            alignof(std::max_align_t)));
+      places_ == nullptr ? memory_->allocate(bytes, alignof(std::max_align_t))
+                         : memory_->Resize(places_, old_bytes, old_bytes, bytes,
+                                           alignof(std::max_align_t)));
   place_capacity_ = capacity;
 }
 

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/compiler.h"
 #include "platform/platform.h"
 #include "textio/copy_bytes.h"
 
@@ -100,7 +101,7 @@ class LineStore {
   // Makes room for a line of `line_size` bytes and, where the line keeps
   // its place, a slot for it; refuses a line beyond the most a store holds.
   // Never inlined: Append, inlined into the run's loop, stays small.
-  [[gnu::noinline]] void PrepareFor(std::size_t line_size);
+  MLFSORT_NOINLINE void PrepareFor(std::size_t line_size);
   // Writes `line` as the entry at `entry`, the free byte, which room_ has
   // room for, and returns a view of its bytes.
   std::string_view Store(unsigned char* entry, std::string_view line) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "failure/failure_check.h"
+#include "platform/compiler.h"
 #include "platform/platform.h"
 #include "process/options.h"
 #include "sorter/collation_key_order.h"
@@ -137,8 +138,8 @@ class StoredKeys final : public KeySource {
 // which is the line stored last: it takes that line's place in the store,
 // so that the many short lines of a label file with the same (empty) key
 // take no more memory than one.
-[[gnu::always_inline]] inline void Hold(std::string_view line, LineStore& lines,
-                                        SortedKeyIndex& index) {
+MLFSORT_ALWAYS_INLINE void Hold(std::string_view line, LineStore& lines,
+                                SortedKeyIndex& index) {
   const std::string_view key = SortKeyOf(line);
   if (index.LatestKeyIs(key) && lines.CanReplaceLast(line.size())) {
     index.RefileLatest(SortKeyOf(lines.ReplaceLast(line)));

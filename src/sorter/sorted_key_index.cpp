@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "failure/exceptions.h"
+#include "platform/compiler.h"
 
 namespace mlfsort {
 namespace {
@@ -156,12 +157,11 @@ std::int32_t SortedKeyIndex::Count() {
 }
 
 std::uint32_t SortedKeyIndex::LineIndexAt(std::int32_t position) {
-  return LineIndexAfterCheck(position, __builtin_return_address(0));
+  return LineIndexAfterCheck(position, MLFSORT_RETURN_ADDRESS());
 }
 
 std::string_view SortedKeyIndex::KeyAt(std::int32_t position) {
-  return keys_.KeyOf(
-      LineIndexAfterCheck(position, __builtin_return_address(0)));
+  return keys_.KeyOf(LineIndexAfterCheck(position, MLFSORT_RETURN_ADDRESS()));
 }
 
 std::size_t SortedKeyIndex::AllocatedBytes() const {

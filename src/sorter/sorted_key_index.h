@@ -12,6 +12,7 @@
 #include <span>
 #include <string_view>
 
+#include "platform/compiler.h"
 #include "platform/platform.h"
 #include "sorter/key_index_runs.h"
 #include "sorter/key_order.h"
@@ -105,10 +106,10 @@ class SortedKeyIndex : private SortWorker::Task {
   // The line index of the entry at `position`. A position outside
   // 0 .. Count() - 1 raises the index error (EStringListError), failing at
   // the caller's call site.
-  [[gnu::noinline]] std::uint32_t LineIndexAt(std::int32_t position);
+  MLFSORT_NOINLINE std::uint32_t LineIndexAt(std::int32_t position);
 
   // The key text of the entry at `position`, with the same bounds check.
-  [[gnu::noinline]] std::string_view KeyAt(std::int32_t position);
+  MLFSORT_NOINLINE std::string_view KeyAt(std::int32_t position);
 
   // The line indexes of the positions from `position` on that can be read
   // now: at least one, waiting for the merge if need be, while `position`
