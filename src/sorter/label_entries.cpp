@@ -1,9 +1,20 @@
 #include "sorter/label_entries.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "sorter/sort_run.h"
+
 namespace mlfsort {
 namespace {
 
-constexpr std::string_view kTerminator = ".";
+// The sort key takes no more than this many bytes of a line.
+constexpr std::size_t kKeyReach = 101;
+
+std::string_view LineEndOf(LineConvention convention) {
+  return convention == LineConvention::kLf ? std::string_view("\n")
+                                           : std::string_view("\r\n");
+}
 
 bool IsBlank(char byte) { return byte == ' ' || byte == '\t'; }
 
@@ -30,16 +41,97 @@ bool IsSubdirectoryLine(std::string_view line) {
   return StartsWithArrow(line.substr(at));
 }
 
-EntryTracker::Part EntryTracker::Take(std::string_view line) {
-  if (in_entry_) {
-    in_entry_ = line != kTerminator;
-    return Part::kInside;
-  }
+EntryTracker::Part EntryTracker::TakeOutside(std::string_view line) {
   if (line.empty() || line.front() == '#' || IsSubdirectoryLine(line)) {
     return Part::kPassThrough;
   }
-  in_entry_ = line != kTerminator;
+  in_entry_ = !IsEntryTerminator(line);
   return Part::kFirst;
+}
+
+EntryKeys::EntryKeys(const LineStore& lines, LineConvention convention)
+    : lines_(lines), line_end_start_(LineEndOf(convention).front()) {}
+
+std::string_view EntryKeys::KeyOf(std::uint32_t line_index) const {
+  // No line holds the first byte of the line end: a CR always ends a line,
+  // and so does an LF under the LF convention.
+  std::string_view head =
+      lines_.LineAt(static_cast<std::int32_t>(line_index)).substr(0, kKeyReach);
+  return SortKeyOf(head.substr(0, head.find(line_end_start_)));
+}
+
+void EntryKeys::AskForPlace(std::uint32_t line_index) const {
+  lines_.PrefetchPlace(static_cast<std::int32_t>(line_index));
+}
+
+void EntryKeys::AskForKey(std::uint32_t line_index) const {
+  lines_.PrefetchLine(static_cast<std::int32_t>(line_index));
+}
+
+EntryHolder::EntryHolder(LineStore& lines, SortedKeyIndex& index,
+                         LineConvention convention)
+    : lines_(lines), index_(index), crlf_(convention != LineConvention::kLf) {}
+
+EntryHolder::~EntryHolder() { delete[] piece_; }
+
+void EntryHolder::MakeRoom(std::size_t bytes) {
+  // Room for a whole piece and its last line, which may be long.
+  const std::size_t capacity =
+      std::max(piece_size_ + bytes, kPieceBytes + 4096);
+  char* const piece = new char[capacity];
+  if (piece_size_ > 0) std::memcpy(piece, piece_, piece_size_);
+  delete[] piece_;
+  piece_ = piece;
+  piece_capacity_ = capacity;
+}
+
+void EntryHolder::Finish() {
+  if (piece_size_ > 0) StorePiece();
+}
+
+void EntryHolder::StorePiece() {
+  if (first_unfiled_) {
+    while (lines_.Count() % LineStore::kLinesPerPlace != 0) lines_.Append({});
+  }
+  const std::string_view stored =
+      lines_.Append(std::string_view(piece_, piece_size_));
+  piece_size_ = 0;
+  if (!first_unfiled_) return;
+  first_unfiled_ = false;
+  // The key the index's source gives for the piece.
+  const std::string_view head = stored.substr(0, kKeyReach);
+  index_.Insert(SortKeyOf(head.substr(0, head.find(crlf_ ? '\r' : '\n'))),
+                static_cast<std::uint32_t>(lines_.Count() - 1));
+}
+
+SortedEntryReader::SortedEntryReader(SortedKeyIndex& index,
+                                     const LineStore& lines,
+                                     LineConvention convention)
+    : first_pieces_(index, lines),
+      lines_(lines),
+      line_end_(LineEndOf(convention)) {}
+
+bool SortedEntryReader::Next(std::string_view* piece) {
+  if (line_index_ >= 0 && line_index_ + 1 < lines_.Count()) {
+    piece_ = lines_.LineAfter(piece_);
+    ++line_index_;
+  } else if (first_pieces_.Next(&piece_)) {
+    line_index_ = first_pieces_.LineIndex();
+  } else {
+    return false;
+  }
+  if (EndsEntry(piece_)) line_index_ = -1;
+  *piece = piece_;
+  return true;
+}
+
+bool SortedEntryReader::EndsEntry(std::string_view piece) const {
+  // A piece begins a line, and no line holds a line end's first byte.
+  if (!piece.ends_with(line_end_)) return false;
+  piece.remove_suffix(line_end_.size());
+  if (!piece.ends_with('.')) return false;
+  piece.remove_suffix(1);
+  return piece.empty() || piece.ends_with(line_end_);
 }
 
 }  // namespace mlfsort

@@ -97,6 +97,11 @@ void LineStore::PrepareFor(std::size_t line_size) {
   return LineStoredAt(at);
 }
 
+std::string_view LineStore::LineAfter(std::string_view line) const {
+  return LineStoredAt(FollowJump(
+      reinterpret_cast<const unsigned char*>(line.data()) + line.size()));
+}
+
 void LineStore::PrefetchPlace(std::int32_t position) const {
   if (position < 0 || position >= count_) return;
   __builtin_prefetch(&places_[position / kLinesPerPlace]);

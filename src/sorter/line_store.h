@@ -74,6 +74,10 @@ class LineStore {
   // bounds (<position>)" for a position outside 0 to Count() - 1.
   std::string_view LineAt(std::int32_t position) const;
 
+  // The line stored after `line`, a view this store gave of any line but
+  // its last: lines read in input order need not be found one by one.
+  std::string_view LineAfter(std::string_view line) const;
+
   // Ask for the memory that LineAt(position) will read, without waiting
   // for it: the write phase fetches lines in key order, all over the store.
   // PrefetchLine reads the line's kept place, which PrefetchPlace asks for;

@@ -10,6 +10,7 @@
 #include "process/options.h"
 #include "sorter/collation_key_order.h"
 #include "sorter/key_order.h"
+#include "sorter/label_entries.h"
 #include "sorter/line_store.h"
 #include "sorter/sorted_key_index.h"
 #include "sorter/sorted_line_reader.h"
@@ -132,6 +133,25 @@ class StoredKeys final : public KeySource {
   const LineStore& lines_;
 };
 
+// Reads every line of `input`, handing each to `take_line`. Most lines lie
+// whole in the stream's buffer and are taken from there; the others are
+// read as the stream's operations would, into `long_line`, which holds the
+// last of them at the end.
+template <typename TakeLine>
+void TakeEveryLine(TextStream& input, std::string* long_line,
+                   const TakeLine& take_line) {
+  for (;;) {
+    input.ReadBufferedLines(take_line);
+    const bool at_end = input.AtEndOfInput();
+    CheckIo();
+    if (at_end) break;
+    input.ReadLine(long_line);
+    input.SkipLineEnd();
+    CheckIo();
+    take_line(*long_line);
+  }
+}
+
 // Holds a sortable line: stores it and files its key. A line whose key has
 // the bytes of the key filed just before supersedes the line of that key,
 // which is the line stored last: it takes that line's place in the store,
@@ -213,33 +233,44 @@ void RunSort(Process& process) {
 
   {
     // The index refers to key bytes held in the line store, so it is
-    // declared after the store and released before it.
+    // declared after the store and released before it. With --entries it
+    // files the first line of each entry, and keeps entries of equal keys
+    // in input order.
     LineStore lines(&platform.BulkMemory());
-    const StoredKeys keys(lines);
+    const StoredKeys line_keys(lines);
+    const EntryKeys entry_keys(lines, line_convention);
     const RunKeyOrder order(platform);
-    SortedKeyIndex index(order.get(), keys, &platform.BulkMemory(),
-                         ThreadsFor(options) > 1);
-    // Most lines lie whole in the stream's buffer and are taken from there;
-    // the others are read as the stream's operations would.
-    const auto take_line = [&output, &lines, &index](std::string_view line) {
-      if (IsPassThroughLine(line)) {
-        output.WriteLine(line);
-        CheckIo();
-        return;
-      }
-      Hold(line, lines, index);
-    };
+    SortedKeyIndex index(
+        order.get(),
+        options.entries ? static_cast<const KeySource&>(entry_keys) : line_keys,
+        &platform.BulkMemory(), ThreadsFor(options) > 1,
+        options.entries ? SortedKeyIndex::EqualKeys::kKeepAll
+                        : SortedKeyIndex::EqualKeys::kKeepLatest);
     std::string long_line;
     const std::uint64_t taken_before_lines = input.BytesTaken();
-    for (;;) {
-      input.ReadBufferedLines(take_line);
-      const bool at_end = input.AtEndOfInput();
-      CheckIo();
-      if (at_end) break;
-      input.ReadLine(&long_line);
-      input.SkipLineEnd();
-      CheckIo();
-      take_line(long_line);
+    if (options.entries) {
+      EntryTracker tracker;
+      EntryHolder entries(lines, index, line_convention);
+      TakeEveryLine(input, &long_line, [&](std::string_view line) {
+        const EntryTracker::Part part = tracker.Take(line);
+        if (part == EntryTracker::Part::kPassThrough) {
+          output.WriteLine(line);
+          CheckIo();
+          return;
+        }
+        entries.Take(line, part);
+      });
+      entries.Finish();
+    } else {
+      TakeEveryLine(input, &long_line,
+                    [&output, &lines, &index](std::string_view line) {
+                      if (IsPassThroughLine(line)) {
+                        output.WriteLine(line);
+                        CheckIo();
+                        return;
+                      }
+                      Hold(line, lines, index);
+                    });
     }
     // With no CR the whole input is one line (never one of the buffer's),
     // so the last line read tells.
@@ -248,11 +279,20 @@ void RunSort(Process& process) {
                        input.BytesTaken() - taken_before_lines);
     }
 
-    SortedLineReader sorted(index, lines);
     std::string_view line;
-    while (sorted.Next(&line)) {
-      output.WriteLine(line);
-      CheckIo();
+    if (options.entries) {
+      SortedEntryReader sorted(index, lines, line_convention);
+      while (sorted.Next(&line)) {
+        output.WriteText(line);
+        output.EndOfWrite();
+        CheckIo();
+      }
+    } else {
+      SortedLineReader sorted(index, lines);
+      while (sorted.Next(&line)) {
+        output.WriteLine(line);
+        CheckIo();
+      }
     }
   }
 
