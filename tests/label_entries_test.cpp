@@ -3,7 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "sorter/key_order.h"
+#include "sorter/line_store.h"
+#include "sorter/sorted_key_index.h"
 
 namespace mlfsort {
 namespace {
@@ -37,6 +42,88 @@ TEST(LabelEntriesTest, EntriesRunFromTheirFirstLineThroughALoneDot) {
                          Part::kInside, Part::kInside, Part::kInside,
                          Part::kInside, Part::kPassThrough, Part::kPassThrough,
                          Part::kFirst, Part::kFirst, Part::kInside}));
+}
+
+// Gives `lines` to a tracker and an entry holder, as a run does, then reads
+// the entries back in key order: the pass-through lines, each followed by
+// "|", then what the write phase writes.
+std::string HeldAndReadBack(const std::vector<std::string>& lines,
+                            LineConvention convention, bool threaded = false) {
+  LineStore store;
+  const EntryKeys keys(store, convention);
+  SortedKeyIndex index(PortableKeyOrder::Instance(), keys, &OperatorNewMemory(),
+                       threaded, SortedKeyIndex::EqualKeys::kKeepAll);
+  EntryTracker tracker;
+  EntryHolder holder(store, index, convention);
+  std::string written;
+  for (const std::string& line : lines) {
+    const Part part = tracker.Take(line);
+    if (part == Part::kPassThrough) {
+      written += line + "|";
+    } else {
+      holder.Take(line, part);
+    }
+  }
+  holder.Finish();
+  SortedEntryReader reader(index, store, convention);
+  std::string_view piece;
+  while (reader.Next(&piece)) written += piece;
+  return written;
+}
+
+TEST(HeldEntriesTest, WholeEntriesByFirstLineEqualKeysInInputOrder) {
+  EXPECT_EQ(HeldAndReadBack({"#!MLF!#", "\"*/b.lab\"", "x", ".", "\"*/a.lab\"",
+                             "1", "\"*/d*\" -> \"/d\"", ".", ".", "",
+                             "\"*/A.LAB\"", "2", ".", "\"*/c.lab\"", "open"},
+                            LineConvention::kLf),
+            "#!MLF!#||"
+            ".\n"
+            "\"*/a.lab\"\n1\n\"*/d*\" -> \"/d\"\n.\n"
+            "\"*/A.LAB\"\n2\n.\n"
+            "\"*/b.lab\"\nx\n.\n"
+            "\"*/c.lab\"\nopen\n");
+  // Without a "." the first entry holds every line after it.
+  EXPECT_EQ(HeldAndReadBack({"xxb", "xxa"}, LineConvention::kCr),
+            "xxb\r\nxxa\r\n");
+  EXPECT_EQ(HeldAndReadBack({"#only"}, LineConvention::kCr), "#only|");
+}
+
+// A key is cut from the entry's first line alone, never from the lines
+// stored after it: the keys below are equal (empty, or equal over their 99
+// bytes) or differ only in bytes that a cut at an LF would lose.
+TEST(HeldEntriesTest, KeysComeFromTheFirstLineOnly) {
+  EXPECT_EQ(HeldAndReadBack({"zz", "bb b", ".", "yy", "aa a", "."},
+                            LineConvention::kLf),
+            "zz\nbb b\n.\nyy\naa a\n.\n");
+  const std::string long_b = "xx" + std::string(99, 'k') + "b";
+  const std::string long_a = "xx" + std::string(99, 'k') + "a";
+  EXPECT_EQ(HeldAndReadBack({long_b, ".", long_a, "."}, LineConvention::kCr),
+            long_b + "\r\n.\r\n" + long_a + "\r\n.\r\n");
+  // Under the CR convention a line may hold an LF, which is part of its key.
+  EXPECT_EQ(
+      HeldAndReadBack({"xxa\nz", ".", "xxa\ny", "."}, LineConvention::kCr),
+      "xxa\ny\r\n.\r\nxxa\nz\r\n.\r\n");
+}
+
+// Entries longer than a stored piece come back whole, closed or left open,
+// with the index's batches sorted on its worker thread.
+TEST(HeldEntriesTest, LongEntriesSpanSeveralPieces) {
+  std::vector<std::string> lines;
+  std::string expected_b;
+  std::string expected_c;
+  const auto add = [&lines](std::string line, std::string* expected) {
+    *expected += line + "\n";
+    lines.push_back(std::move(line));
+  };
+  add("\"*/b.lab\"", &expected_b);
+  for (int i = 0; i < 40000; ++i) add("sp " + std::to_string(i), &expected_b);
+  add(".", &expected_b);
+  lines.insert(lines.end(), {"\"*/a.lab\"", "."});
+  add("\"*/c.lab\"", &expected_c);
+  for (int i = 0; i < 40000; ++i) add(".. " + std::to_string(i), &expected_c);
+  ASSERT_GT(expected_b.size(), 3 * EntryHolder::kPieceBytes);
+  EXPECT_EQ(HeldAndReadBack(lines, LineConvention::kLf, /*threaded=*/true),
+            "\"*/a.lab\"\n.\n" + expected_b + expected_c);
 }
 
 }  // namespace
