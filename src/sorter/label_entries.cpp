@@ -11,6 +11,12 @@ namespace {
 // The sort key takes no more than this many bytes of a line.
 constexpr std::size_t kKeyReach = 101;
 
+// How far ahead of the entry being read the reader asks for entries (and
+// twice as far for where the store keeps them), and how much of each: an
+// entry of a label file mostly fits.
+constexpr std::size_t kEntriesAhead = 16;
+constexpr std::size_t kPrefetchBytes = 256;
+
 std::string_view LineEndOf(LineConvention convention) {
   return convention == LineConvention::kLf ? std::string_view("\n")
                                            : std::string_view("\r\n");
@@ -107,18 +113,32 @@ void EntryHolder::StorePiece() {
 SortedEntryReader::SortedEntryReader(SortedKeyIndex& index,
                                      const LineStore& lines,
                                      LineConvention convention)
-    : first_pieces_(index, lines),
-      lines_(lines),
-      line_end_(LineEndOf(convention)) {}
+    : index_(index), lines_(lines), line_end_(LineEndOf(convention)) {}
 
 bool SortedEntryReader::Next(std::string_view* piece) {
   if (line_index_ >= 0 && line_index_ + 1 < lines_.Count()) {
     piece_ = lines_.LineAfter(piece_);
     ++line_index_;
-  } else if (first_pieces_.Next(&piece_)) {
-    line_index_ = first_pieces_.LineIndex();
   } else {
-    return false;
+    if (ahead_.empty()) {
+      ahead_ = index_.LineIndexesFrom(position_);
+      if (ahead_.empty()) return false;
+    }
+    // The entries lie all over the store: each is asked for well before it
+    // is read, first where the store keeps its place, then its first bytes.
+    const auto at = [this](std::size_t ahead) {
+      return static_cast<std::int32_t>(ahead_[ahead]);
+    };
+    if (ahead_.size() > 2 * kEntriesAhead) {
+      lines_.PrefetchPlace(at(2 * kEntriesAhead));
+    }
+    if (ahead_.size() > kEntriesAhead) {
+      lines_.PrefetchFromPlace(at(kEntriesAhead), kPrefetchBytes);
+    }
+    line_index_ = at(0);
+    piece_ = lines_.LineAt(line_index_);
+    ahead_ = ahead_.subspan(1);
+    ++position_;
   }
   if (EndsEntry(piece_)) line_index_ = -1;
   *piece = piece_;

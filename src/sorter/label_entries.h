@@ -24,11 +24,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "sorter/line_store.h"
 #include "sorter/sorted_key_index.h"
-#include "sorter/sorted_line_reader.h"
 #include "textio/copy_bytes.h"
 #include "textio/text_stream.h"
 
@@ -146,9 +146,12 @@ class SortedEntryReader {
   // True when `piece` ends in a "." line.
   bool EndsEntry(std::string_view piece) const;
 
-  SortedLineReader first_pieces_;
+  SortedKeyIndex& index_;
   const LineStore& lines_;
   const std::string_view line_end_;
+  // The first pieces at hand, from the index's position `position_` on.
+  std::span<const std::uint32_t> ahead_;
+  std::int32_t position_ = 0;
   // The piece read last, and its line index while pieces of its entry
   // follow it (-1 before the first read, and after an entry's last piece).
   std::string_view piece_;

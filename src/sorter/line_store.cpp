@@ -121,6 +121,17 @@ void LineStore::PrefetchLine(std::int32_t position) const {
   }
 }
 
+void LineStore::PrefetchFromPlace(std::int32_t position,
+                                  std::size_t bytes) const {
+  if (position < 0 || position >= count_) return;
+  constexpr std::uintptr_t kCacheLine = 64;
+  const auto start =
+      reinterpret_cast<std::uintptr_t>(places_[position / kLinesPerPlace]);
+  for (std::uintptr_t at = 0; at < bytes; at += kCacheLine) {
+    __builtin_prefetch(reinterpret_cast<const void*>(start + at));
+  }
+}
+
 // Starts a new block for a line of `line_size` bytes, and leaves a jump to
 // it where the previous block ends.
 void LineStore::StartBlock(std::size_t line_size, const void* caller) {

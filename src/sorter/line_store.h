@@ -85,6 +85,10 @@ class LineStore {
   // nothing. A position outside 0 to Count() - 1 is ignored.
   void PrefetchPlace(std::int32_t position) const;
   void PrefetchLine(std::int32_t position) const;
+  // Asks, as PrefetchLine does, for `bytes` from the start of the line's
+  // kept place on: for a line that keeps its own place (a position that is
+  // a multiple of kLinesPerPlace), its first `bytes`.
+  void PrefetchFromPlace(std::int32_t position, std::size_t bytes) const;
 
   // Lines whose place is kept; the others are found from the one before.
   static constexpr std::int32_t kLinesPerPlace = 4;

@@ -24,11 +24,6 @@ class SortedLineReader {
   // Sets `line` to the next line and returns true; false after the last.
   bool Next(std::string_view* line);
 
-  // The line index of the line that Next gave last.
-  std::int32_t LineIndex() const {
-    return static_cast<std::int32_t>(ahead_.data()[-1]);
-  }
-
  private:
   SortedKeyIndex& index_;
   const LineStore& lines_;
