@@ -17,6 +17,15 @@ constexpr std::size_t kKeyReach = 101;
 constexpr std::size_t kEntriesAhead = 16;
 constexpr std::size_t kPrefetchBytes = 256;
 
+// The sort key of the entry whose first piece is `piece`: that of its first
+// line. No line holds the first byte of the line end (a CR always ends a
+// line, and so does an LF under the LF convention), so the first line ends
+// at the first such byte.
+std::string_view EntryKeyOf(std::string_view piece, char line_end_start) {
+  const std::string_view head = piece.substr(0, kKeyReach);
+  return SortKeyOf(head.substr(0, head.find(line_end_start)));
+}
+
 std::string_view LineEndOf(LineConvention convention) {
   return convention == LineConvention::kLf ? std::string_view("\n")
                                            : std::string_view("\r\n");
@@ -59,11 +68,8 @@ EntryKeys::EntryKeys(const LineStore& lines, LineConvention convention)
     : lines_(lines), line_end_start_(LineEndOf(convention).front()) {}
 
 std::string_view EntryKeys::KeyOf(std::uint32_t line_index) const {
-  // No line holds the first byte of the line end: a CR always ends a line,
-  // and so does an LF under the LF convention.
-  std::string_view head =
-      lines_.LineAt(static_cast<std::int32_t>(line_index)).substr(0, kKeyReach);
-  return SortKeyOf(head.substr(0, head.find(line_end_start_)));
+  return EntryKeyOf(lines_.LineAt(static_cast<std::int32_t>(line_index)),
+                    line_end_start_);
 }
 
 void EntryKeys::AskForPlace(std::uint32_t line_index) const {
@@ -104,9 +110,7 @@ void EntryHolder::StorePiece() {
   piece_size_ = 0;
   if (!first_unfiled_) return;
   first_unfiled_ = false;
-  // The key the index's source gives for the piece.
-  const std::string_view head = stored.substr(0, kKeyReach);
-  index_.Insert(SortKeyOf(head.substr(0, head.find(crlf_ ? '\r' : '\n'))),
+  index_.Insert(EntryKeyOf(stored, crlf_ ? '\r' : '\n'),
                 static_cast<std::uint32_t>(lines_.Count() - 1));
 }
 
