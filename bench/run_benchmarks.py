@@ -301,15 +301,19 @@ def bench_file(f, path, tools, args, report):
         else:
             check_entries = entries_equal(path, os.path.join(data_dir, kept["entries"]))
         print(f"  check mlfsort --entries == python: {check_entries}", flush=True)
-        check = check_entries if check is None else f"{check}; --entries: {check_entries}"
+        entries_check = f"--entries: {check_entries}"
+    else:
+        entries_check = None
     if not args.keep_outputs:
         for t, (_, _, out) in cmds.items():
             for p in (out, kept.get(t)):
                 if p and os.path.exists(os.path.join(data_dir, p)):
                     os.remove(os.path.join(data_dir, p))
-    report.append((f, size, results, check))
     if check:
         print(f"  check mlfsort == python: {check}", flush=True)
+    if entries_check:
+        check = entries_check if check is None else f"{check}; {entries_check}"
+    report.append((f, size, results, check))
 
 
 def entries_equal(input_path, output_path):
@@ -518,7 +522,8 @@ def main(argv=None):
     for f, _, results, check in report:
         if check is not None:
             print(f"- check {f.name}: {check}")
-        if check and (not check.startswith(("OK", "ORDER OK")) or "MISMATCH" in check):
+        if check and (not check.startswith(("OK", "ORDER OK", "--entries: OK"))
+                      or "MISMATCH" in check or "NOT CHECKED" in check):
             ok = False
         if any(t in results and results[t].error for t in ("mlfsort", "entries")):
             ok = False
