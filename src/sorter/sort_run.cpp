@@ -277,6 +277,8 @@ void RunSort(Process& process) {
       EntryHolder entries(lines, index, line_convention);
       HoldEntries(input, output, entries, &long_line);
     } else {
+      // Most lines lie whole in the stream's buffer and are taken from
+      // there; the others are read as the stream's operations would.
       const auto take_line = [&output, &lines, &index](std::string_view line) {
         if (IsPassThroughLine(line)) {
           output.WriteLine(line);
