@@ -14,7 +14,14 @@ byte for byte, so the rules below must stay exactly those of mlfsort:
 * every other line is kept under its key, bytes 3..101 (line[2:101]); of
   lines whose keys are equal ignoring ASCII case the last one read wins;
 * the kept lines are written in key order; every output line ends in CR LF.
+
+sort_entries() is the same for --entries: outside an entry, empty lines,
+lines starting with "#" and subdirectory lines (a pattern, then "->" or
+"=>") are written first; any other line starts an entry, which runs through
+the next line that is exactly "."; entries follow in the key order of their
+first lines, equal keys in input order, each entry whole.
 """
+import re
 import sys
 
 # Bytes that only break ties, in their tie-break order.
@@ -82,6 +89,28 @@ def sort_mlf(data: bytes) -> bytes:
     return b"\r\n".join(out) + b"\r\n" if out else b""
 
 
+# A double-quoted pattern, or one without blanks or arrows (not starting
+# with a double quote), then blanks, then an arrow.
+SUBDIRECTORY = re.compile(rb'(?:"[^"]*"|(?!->|=>)[^ \t"](?:(?!->|=>)[^ \t])*)'
+                          rb'[ \t]*(?:->|=>)')
+
+
+def sort_entries(data: bytes) -> bytes:
+    passed, entries, inside = [], [], False
+    for line in split_lines(data):
+        if inside:
+            entries[-1].append(line)
+            inside = line != b"."
+        elif not line or line[0] == 0x23 or SUBDIRECTORY.match(line):
+            passed.append(line)
+        else:
+            entries.append([line])
+            inside = line != b"."
+    entries.sort(key=lambda entry: sort_key(entry[0][2:101].lower()))
+    out = passed + [line for entry in entries for line in entry]
+    return b"\r\n".join(out) + b"\r\n" if out else b""
+
+
 def output_name(name: str) -> str:
     return name[:name.find(".") + 1] + "srt"
 
@@ -105,6 +134,12 @@ def self_test():
     want = (b'#h\r\n\r\nx\r\n"*/a.lab" 1\n2\r\n"*/b.LAB" 2\r\n"*/c"\r\n')
     assert sort_mlf(data) == want, sort_mlf(data)
     assert sort_mlf(b"") == b"" and sort_mlf(b"abc") == b"abc\r\n"
+    data = (b'#!MLF!#\r\n"*/b.lab"\r\nx\r\n.\r\n"*/d*" -> "/d"\r\n"*/A.lab"\r\n'
+            b'.\r\n.\r\n"*/a.LAB"\r\ny')
+    want = (b'#!MLF!#\r\n"*/d*" -> "/d"\r\n.\r\n"*/A.lab"\r\n.\r\n"*/a.LAB"\r\n'
+            b'y\r\n"*/b.lab"\r\nx\r\n.\r\n')
+    assert sort_entries(data) == want, sort_entries(data)
+    assert not SUBDIRECTORY.match(b'"a -> b.lab"') and not SUBDIRECTORY.match(b"-> d")
     assert output_name("a/train.mlf") == "a/train.srt"
     assert output_name("x.y/t.mlf") == "x.srt" and output_name("plain") == "srt"
     print("reference_sort self-test OK")

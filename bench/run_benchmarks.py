@@ -17,6 +17,11 @@ failed/timed-out mlfsort run, 2 bad usage.
   run_benchmarks.py --sizes 10m,100m --tools mlfsort,cp
                                         # 100M (5.7 GB, generated a batch at
                                         #   a time): mlfsort and cp, one run
+  run_benchmarks.py --entries --sizes 1m,10m --tools mlfsort,cp
+                                        # also mlfsort --entries on the
+                                        #   structure files (+ 10M lines of
+                                        #   it), checked against the Python
+                                        #   version of the entry rules
 """
 import argparse
 import os
@@ -55,7 +60,7 @@ class DataFile:
         return self.name[:self.name.index(".")]
 
 
-def data_set(sizes, seed):
+def data_set(sizes, seed, entries=False):
     files = []
     for s in sizes:
         n = str(SIZES[s])
@@ -76,6 +81,9 @@ def data_set(sizes, seed):
         if s == "100k":
             files.append(DataFile(f"struct-100k-s{seed}.mlf", s,
                                   ["--kind", "structure", "--lines", n]))
+        if s == "10m" and entries:
+            files.append(DataFile(f"struct-10m-s{seed}.mlf", s,
+                                  ["--kind", "structure", "--lines", n], large=True))
     return files
 
 
@@ -153,6 +161,8 @@ def commands(tool_path, in_name, stem):
     c_env = dict(env, LC_ALL="C")
     return {
         "mlfsort": ([tool_path, in_name], env, stem + ".srt"),
+        "entries": ([tool_path, "--entries", "--output", stem + ".entries-out", in_name],
+                    env, stem + ".entries-out"),
         "sort": (["sort", "-f", in_name, "-o", stem + ".sort-out"], c_env, stem + ".sort-out"),
         "python": ([sys.executable, REFERENCE, in_name], env, stem + ".srt"),
         "cp": (["cp", in_name, stem + ".cp-out"], env, stem + ".cp-out"),
@@ -218,10 +228,14 @@ def bench_file(f, path, tools, args, report):
     data_dir = os.path.dirname(path)
     size = os.path.getsize(path)
     runs = 1 if args.quick or f.huge else (args.runs_large if f.large else args.runs)
+    # --entries beside the default on the structure files, if asked for.
+    with_entries = args.entries and f.name.startswith("struct-") and "mlfsort" in tools
     cmds = {t: c for t, c in commands(args.tool, f.name, f.stem).items()
-            if t in tools and not (f.huge and t in ("sort", "python"))}
+            if (t in tools or (t == "entries" and with_entries))
+            and not (f.huge and t in ("sort", "python"))}
     results = {t: Result() for t in cmds}
-    kept = {"mlfsort": f.stem + ".mlfsort-out", "python": f.stem + ".ref-out"}
+    kept = {"mlfsort": f.stem + ".mlfsort-out", "python": f.stem + ".ref-out",
+            "entries": f.stem + ".entries-kept"}
     scratch = os.path.join(data_dir, f.stem + ".stdout")
     print(f"timing {f.name} ({size / 1e6:.1f} MB): 1 warm-up + {runs} timed run(s) each",
           flush=True)
@@ -281,14 +295,41 @@ def bench_file(f, path, tools, args, report):
             check = "NOT CHECKED (the run failed)"
         else:
             check = check_order(os.path.join(data_dir, kept["mlfsort"]))
+    if "entries" in cmds:
+        if results["entries"].error:
+            check_entries = "NOT CHECKED (the run failed)"
+        else:
+            check_entries = entries_equal(path, os.path.join(data_dir, kept["entries"]))
+        print(f"  check mlfsort --entries == python: {check_entries}", flush=True)
+        entries_check = f"--entries: {check_entries}"
+    else:
+        entries_check = None
     if not args.keep_outputs:
         for t, (_, _, out) in cmds.items():
             for p in (out, kept.get(t)):
                 if p and os.path.exists(os.path.join(data_dir, p)):
                     os.remove(os.path.join(data_dir, p))
-    report.append((f, size, results, check))
     if check:
         print(f"  check mlfsort == python: {check}", flush=True)
+    if entries_check:
+        check = entries_check if check is None else f"{check}; {entries_check}"
+    report.append((f, size, results, check))
+
+
+def entries_equal(input_path, output_path):
+    """Compares mlfsort --entries' output with the Python version's."""
+    sys.path.insert(0, BENCH)
+    from reference_sort import sort_entries
+    with open(input_path, "rb") as f:
+        want = sort_entries(f.read())
+    with open(output_path, "rb") as f:
+        got = f.read()
+    if got == want:
+        return "OK"
+    n = next((i for i in range(min(len(got), len(want))) if got[i] != want[i]),
+             min(len(got), len(want)))
+    return (f"MISMATCH: first difference at byte {n + 1} "
+            f"(sizes {len(got)} vs {len(want)})")
 
 
 def fmt(v, pattern=".3f"):
@@ -370,6 +411,15 @@ def targets(report):
                     (key, "mlfsort"), (key, "sort"), 0.5)
     time_target("1M many duplicates (10 of each key): mlfsort wall <= 1.5 x 1M shuffled",
                 ("utt-1m-dups", "mlfsort"), one, 1.5)
+    for key in ("struct-bytes-of-utt-1m", "struct-100k", "struct-10m"):
+        if by.get(key) and "entries" in by[key][2]:
+            time_target(f"{key}: mlfsort --entries <= 1.2 x mlfsort on it",
+                        (key, "entries"), (key, "mlfsort"), 1.2)
+            e = by[key]
+            rss = max(e[2]["entries"].rss) if e[2]["entries"].rss else None
+            print(f"- {key}: mlfsort --entries peak RSS <= 1.6 x input size: "
+                  f"**{verdict(rss, e[1], 1.6)}** ({fmt(rss and rss / 1e6, '.1f')} MB "
+                  f"vs 1.6 x {e[1] / 1e6:.1f} MB)")
     huge = med("utt-100m-shuffled", "mlfsort", "wall")
     ten_wall = med(*ten, "wall")
     if huge is None or ten_wall is None:
@@ -435,6 +485,8 @@ def main(argv=None):
     ap.add_argument("--timeout", type=float, default=900, help="seconds per command run")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--keep-outputs", action="store_true")
+    ap.add_argument("--entries", action="store_true",
+                    help="also time mlfsort --entries on the structure files")
     args = ap.parse_args(argv)
 
     sizes = ["100k"] if args.quick else [s.strip().lower() for s in args.sizes.split(",")]
@@ -459,7 +511,7 @@ def main(argv=None):
     ok = True
     if "mlfsort" in tools:
         ok = edge_checks(args, data_dir)
-    files = data_set(sizes, args.seed)
+    files = data_set(sizes, args.seed, args.entries)
     paths = [ensure_generated(f, data_dir, args.seed) for f in files]
     report = []
     for f, p in zip(files, paths):
@@ -470,9 +522,10 @@ def main(argv=None):
     for f, _, results, check in report:
         if check is not None:
             print(f"- check {f.name}: {check}")
-        if check and not check.startswith(("OK", "ORDER OK")):
+        if check and (not check.startswith(("OK", "ORDER OK", "--entries: OK"))
+                      or "MISMATCH" in check or "NOT CHECKED" in check):
             ok = False
-        if "mlfsort" in results and results["mlfsort"].error:
+        if any(t in results and results[t].error for t in ("mlfsort", "entries")):
             ok = False
     print("\nTargets:")
     targets(report)

@@ -9,7 +9,7 @@
 // steps that make it. Control bit 7 injects a failure; bits 0-2 pick its
 // code; bit 6 selects many-lines mode; bit 5 gives its keys a long common
 // lead; bit 4 keeps all work on one thread (else a worker thread sorts
-// while the run reads).
+// while the run reads); bit 3 sorts whole entries (--entries).
 
 #include <algorithm>
 #include <cstddef>
@@ -58,11 +58,14 @@ constexpr std::string_view kReportStart = "Exception ";
 // characters: the upper three in key order, the last from a set that holds
 // two case pairs and a tie-breaker byte, so distinct counters can still give
 // equal keys, and lines with equal keys can differ in case. The long lead is
-// longer than any summary, so those keys tie on summaries.
+// longer than any summary, so those keys tie on summaries. For --entries
+// each line is followed by a "." line, which makes it an entry, and entries
+// of equal keys must keep their input order.
 class ManyLines {
  public:
-  ManyLines(std::string_view steps, bool long_lead)
-      : lead_(long_lead ? "/corpus/speaker01/session02/utterance" : "") {
+  ManyLines(std::string_view steps, bool long_lead, bool entries)
+      : lead_(long_lead ? "/corpus/speaker01/session02/utterance" : ""),
+        entries_(entries) {
     std::uint16_t counter = 0x8000;
     for (std::size_t pair = 0; pair + 1 < steps.size(); pair += 2) {
       const int move = static_cast<unsigned char>(steps[pair]) - 128;
@@ -72,6 +75,7 @@ class ManyLines {
         counter = static_cast<std::uint16_t>(counter + move);
         counters_.push_back(counter);
         input_ += LineOf(counter);
+        if (entries_) input_ += ".\r\n";
       }
     }
   }
@@ -81,8 +85,24 @@ class ManyLines {
   // What the model's sort makes of the whole input, found in time linear in
   // the lines (the model itself is too slow for thousands of lines per run):
   // for each key in order, the last line read with it.
+  // For --entries: every entry, in key order and else in input order.
   std::string SortedOutput() const {
     const std::vector<std::uint16_t>& ranks = KeyRanks();
+    if (entries_) {
+      std::vector<std::size_t> in_order(counters_.size());
+      for (std::size_t line = 0; line < in_order.size(); ++line) {
+        in_order[line] = line;
+      }
+      std::stable_sort(in_order.begin(), in_order.end(),
+                       [this, &ranks](std::size_t a, std::size_t b) {
+                         return ranks[counters_[a]] < ranks[counters_[b]];
+                       });
+      std::string output;
+      for (const std::size_t line : in_order) {
+        output += LineOf(counters_[line]) + ".\r\n";
+      }
+      return output;
+    }
     std::vector<int> last_line(kKeyCount, -1);
     for (std::size_t line = 0; line < counters_.size(); ++line) {
       last_line[ranks[counters_[line]]] = static_cast<int>(line);
@@ -143,6 +163,7 @@ class ManyLines {
   }
 
   std::string lead_;
+  bool entries_;
   std::vector<std::uint16_t> counters_;
   std::string input_;
 };
@@ -192,17 +213,22 @@ void CheckSortRun(const std::uint8_t* data, std::size_t size) {
   if (size < header) return;
   const std::string_view rest(reinterpret_cast<const char*>(data) + header,
                               size - header);
+  const bool entries = (control & 0x08) != 0;
   std::optional<ManyLines> many_lines;
-  if ((control & 0x40) != 0) many_lines.emplace(rest, (control & 0x20) != 0);
+  if ((control & 0x40) != 0) {
+    many_lines.emplace(rest, (control & 0x20) != 0, entries);
+  }
   const std::string input =
       many_lines ? many_lines->input() : std::string(rest);
 
   SetPendingIoError(0);
   MemoryPlatform platform;
   platform.AddFile("in.mlf", input);
-  platform.SetArguments(
-      {"mlfsort", (control & 0x10) != 0 ? "--threads=1" : "--threads=2",
-       "in.mlf"});
+  std::vector<std::string> arguments = {
+      "mlfsort", (control & 0x10) != 0 ? "--threads=1" : "--threads=2"};
+  if (entries) arguments.push_back("--entries");
+  arguments.push_back("in.mlf");
+  platform.SetArguments(arguments);
   if (inject) platform.FailCall(1 + data[1], kInjectedCodes[control & 7]);
 
   const int status = RunProcess(platform, SystemModules(), &RunSort);
@@ -214,9 +240,12 @@ void CheckSortRun(const std::uint8_t* data, std::size_t size) {
   const PlatformCall* failed = FailedCall(platform);
   Require(inject || failed == nullptr, "a platform call failed by itself");
   const std::string_view seen = InputSeen(platform, input);
-  const std::string expected = many_lines && seen.size() == input.size()
-                                   ? many_lines->SortedOutput()
-                                   : ModelSortedOutput(seen);
+  const std::string expected =
+      many_lines && seen.size() == input.size()
+          ? many_lines->SortedOutput()
+          : ModelSortedOutput(
+                seen, LineConvention::kCr,
+                entries ? ModelMode::kEntries : ModelMode::kLines);
   const std::string output = platform.FileContents("in.srt");
   const std::string& standard_output = platform.StandardOutput();
 

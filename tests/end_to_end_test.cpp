@@ -485,6 +485,18 @@ TEST_F(EndToEndOptions, OutputOptionChoosesTheNameAndKeepsTheRefusal) {
   EXPECT_EQ(ReadFile("in.mlf"), kSmallInput);
 }
 
+// --entries keeps the refusals and failure reports of the other modes.
+TEST_F(EndToEndOptions, EntriesKeepTheRefusalAndTheReport) {
+  WriteFile("in.mlf", kSmallInput);
+  ExpectFailureReport(Run({"--entries", "--output=in.mlf", "in.mlf"}), "\r\n",
+                      "EInOutError", "I/O error 32.");
+  EXPECT_EQ(ReadFile("in.mlf"), kSmallInput);
+  ExpectFailureReport(Run({"--entries", "missing.mlf"}), "\r\n", "EInOutError",
+                      "File not found.");
+  ExpectNormalEnd(Run({"--entries", "in.mlf"}), kTwoLineEnds);
+  EXPECT_EQ(ReadFile("in.srt"), kSmallInput);  // one open entry: as it was
+}
+
 TEST_F(EndToEndOptions, HintOnlyWhereTheDefaultReadsLfLinesAsOne) {
   const std::string lf_input = "#!MLF!#\n\"*/b\"\n";
   WriteFile("lf.mlf", lf_input);
@@ -543,6 +555,63 @@ TEST_P(EndToEndCorpusFile, SortsLikeTheModelWithLf) {
   EXPECT_EQ(result.stderr_bytes, "");
   EXPECT_TRUE(SameBytes(ReadFile("in.srt").value_or("<no in.srt>"),
                         ModelSortedOutput(*input, LineConvention::kLf)));
+}
+
+// The lines of `bytes` under `convention`, in byte order: a multiset.
+std::vector<std::string> SortedLinesOf(std::string_view bytes,
+                                       LineConvention convention) {
+  std::vector<std::string> lines = ModelSplitLines(bytes, convention);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// With --entries every line comes out once, whole entries in the model's
+// order: with --lf, and with the file's line ends made CR LF (the default
+// convention).
+TEST_P(EndToEndCorpusFile, EntriesKeepEveryLineInTheModelsOrder) {
+  if (GetParam() == kNoCorpus) {
+    GTEST_SKIP() << "no label-file corpus at " << kCorpusDir
+                 << " (CMake cache variable MLFSORT_CORPUS_DIR)";
+  }
+  const std::optional<std::string> input =
+      ReadFileBytes((fs::path(kCorpusDir) / GetParam()).string());
+  ASSERT_TRUE(input);
+#ifdef _WIN32
+  if (std::ranges::any_of(*input, [](char byte) {
+        return byte == '\0' || static_cast<unsigned char>(byte) > 127;
+      })) {
+    GTEST_SKIP() << "the Windows build orders keys by the user's locale";
+  }
+#endif
+  std::string crlf_input;
+  for (std::size_t at = 0; at < input->size(); ++at) {
+    if ((*input)[at] == '\n' && (at == 0 || (*input)[at - 1] != '\r')) {
+      crlf_input += '\r';
+    }
+    crlf_input += (*input)[at];
+  }
+  struct Case {
+    const std::string* input;
+    std::vector<std::string> options;
+    LineConvention convention;
+    const char* standard_output;
+  };
+  for (const Case& run :
+       {Case{&*input, {"--lf", "--entries"}, LineConvention::kLf, "\n\n"},
+        Case{&crlf_input, {"--entries"}, LineConvention::kCr, kTwoLineEnds}}) {
+    SCOPED_TRACE(run.options.size() == 2 ? "--lf" : "CR LF");
+    WriteFile("in.mlf", *run.input);
+    std::vector<std::string> arguments = run.options;
+    arguments.push_back("in.mlf");
+    const RunResult result = Run(arguments);
+    ExpectNormalEnd(result, run.standard_output);
+    EXPECT_EQ(result.stderr_bytes, "");
+    const std::string output = ReadFile("in.srt").value_or("<no in.srt>");
+    EXPECT_TRUE(SameBytes(output, ModelSortedOutput(*run.input, run.convention,
+                                                    ModelMode::kEntries)));
+    EXPECT_EQ(SortedLinesOf(output, run.convention),
+              SortedLinesOf(*run.input, run.convention));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -24,6 +24,8 @@ TEST(OptionsTest, PlainArgumentsKeepTheirMeaningAroundOptions) {
   EXPECT_EQ(after_name.line_convention, LineConvention::kLf);
   EXPECT_EQ(after_name.output_name, "a=b");
   EXPECT_FALSE(after_name.threads);
+  EXPECT_FALSE(after_name.entries);
+  EXPECT_TRUE(ParseCommandOptions({"--entries", "in.mlf"}).entries);
   EXPECT_EQ(ParseCommandOptions({"--threads=1"}).threads, 1);
   // The next argument is the value, whatever it looks like; after a lone
   // "--" every argument is plain.
@@ -40,6 +42,7 @@ TEST(OptionsTest, FirstHelpVersionOrWrongOptionDecides) {
   const std::vector<std::pair<Arguments, std::string>> wrong = {
       {{"--x", "--help"}, "unrecognized option '--x'"},
       {{"--lf=yes"}, "option '--lf' doesn't allow an argument"},
+      {{"--entries=1"}, "option '--entries' doesn't allow an argument"},
       {{"in.mlf", "--output"}, "option '--output' requires an argument"},
       {{"--output="}, "option '--output' requires an argument"},
       {{"--threads=0"}, "invalid argument '0' for '--threads'"},

@@ -320,6 +320,34 @@ TEST_P(SortedKeyIndexModelTest, MatchesReferenceWhereverRead) {
   }
 }
 
+// Kept all, equal keys come out in insert order: on a batch's sort, when a
+// batch joins the last run, across merged runs, and in runs read one after
+// another (runs in key order may begin with the key the run before ends
+// with; in reverse order they may not be chained then).
+TEST_P(SortedKeyIndexModelTest, KeepingEqualKeysIsAStableSort) {
+  const std::vector<std::string> keys = Keys();
+  const KeyList key_list(keys);
+  const KeyOrder& order = *GetParam().order;
+  for (const bool threaded : {false, true}) {
+    SortedKeyIndex index(order, key_list, &OperatorNewMemory(), threaded,
+                         SortedKeyIndex::EqualKeys::kKeepAll);
+    std::vector<ModelEntry> reference;
+    for (std::uint32_t line = 0; line < keys.size(); ++line) {
+      index.Insert(keys[line], line);
+      reference.push_back({keys[line], line});
+      if (line % 9973 == line / 9973 % 7 * 1409 || line + 1 == keys.size()) {
+        std::stable_sort(reference.begin(), reference.end(),
+                         [&order](const ModelEntry& a, const ModelEntry& b) {
+                           return order.Compare(a.key, b.key) < 0;
+                         });
+        ASSERT_EQ(index.Count(), static_cast<std::int32_t>(line + 1));
+        ASSERT_EQ(Contents(index), reference)
+            << "insert " << line << (threaded ? " threaded" : "");
+      }
+    }
+  }
+}
+
 TEST_P(SortedKeyIndexModelTest, FailedAllocationLeavesIndexAsItWas) {
   const std::vector<std::string> keys = Keys();
   const KeyList key_list(keys);

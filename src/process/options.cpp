@@ -34,6 +34,11 @@ constexpr OptionRow kOptionTable[] = {
        options->line_convention = LineConvention::kLf;
        return true;
      }},
+    {"entries", "", "sort whole label entries by their first lines",
+     [](std::string_view, CommandOptions* options) {
+       options->entries = true;
+       return true;
+     }},
     {"output", "FILE", "write the sorted copy to FILE, not the derived name",
      [](std::string_view value, CommandOptions* options) {
        options->output_name = std::string(value);
@@ -79,6 +84,16 @@ constexpr std::string_view kHelpTail =
     "Without --lf, lines end at CR or CR LF (an LF alone is part of the line,\n"
     "so a file with LF line ends is one line), byte 26 ends the input, and\n"
     "written lines end in CR LF.\n"
+    "\n"
+    "With --entries, each label entry (its name line through the next line "
+    "that\n"
+    "is exactly '.') stays whole and no line is dropped: entries are written\n"
+    "after the copied lines, in the key order of their first lines, entries "
+    "of\n"
+    "equal keys in input order. Between entries, empty lines, lines beginning\n"
+    "with '#' and subdirectory lines (a pattern, then '->' or '=>') are "
+    "copied\n"
+    "at once.\n"
     "\n"
     "The sorted copy is named after FILE up to and including its first '.',\n"
     "followed by 'srt' (train.mlf gives train.srt, labels gives srt). It is\n"

@@ -41,6 +41,9 @@ struct CommandOptions {
   // --lf: how lines end in the input, the output file and on the standard
   // streams.
   LineConvention line_convention = LineConvention::kCr;
+  // --entries: sort whole label entries by their first lines rather than
+  // single lines, keeping every line.
+  bool entries = false;
   // --threads: how many threads the sort may use (1: all on one thread).
   // The sort chooses when the command line does not say.
   std::optional<int> threads;

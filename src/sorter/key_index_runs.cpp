@@ -178,7 +178,8 @@ std::size_t FoldEqualKeys(Entry* items, std::size_t count,
 }
 
 std::size_t MergeBatch(Entry* run, std::size_t run_count, const Entry* batch,
-                       std::size_t batch_count, const KeyTieBreak& keys) {
+                       std::size_t batch_count, const KeyTieBreak& keys,
+                       EqualKeys equal_keys) {
   // Fills run[0, run_count + batch_count) from the back. With `folded` keys
   // found in both so far, the next slot written is run_left + batch_left +
   // folded - 1, always at or after the unread part of the run.
@@ -193,7 +194,8 @@ std::size_t MergeBatch(Entry* run, std::size_t run_count, const Entry* batch,
     } else if (comparison < 0) {
       run[--out] = batch[--batch_left];
     } else {
-      --run_left;
+      // The run's entry was filed first: kept, it goes before the batch's.
+      if (equal_keys == EqualKeys::kKeepLatest) --run_left;
       run[--out] = batch[--batch_left];
     }
   }
@@ -212,12 +214,13 @@ std::size_t MergeSlotsFor(std::size_t run_count) {
 }
 
 RunMerger::RunMerger(RunCursor* runs, std::size_t run_count, MergeSlot* slots,
-                     const KeyTieBreak& keys)
+                     const KeyTieBreak& keys, EqualKeys equal_keys)
     : runs_(runs),
       run_count_(run_count),
       leaves_(MergeSlotsFor(run_count)),
       slots_(slots),
-      keys_(keys) {
+      keys_(keys),
+      equal_keys_(equal_keys) {
   // Leaves past the runs are ended runs.
   for (std::size_t run = 0; run < leaves_; ++run) TakeHead(run);
   winner_ = Play(1);
@@ -246,6 +249,14 @@ std::size_t RunMerger::Merge(std::uint32_t* line_indexes, std::size_t room) {
   // than one entry in eight.
   ask_ahead_ = keys_looked_up_ * 8 > room;
   keys_looked_up_ = 0;
+  return equal_keys_ == EqualKeys::kKeepAll
+             ? MergeStretch<EqualKeys::kKeepAll>(line_indexes, room)
+             : MergeStretch<EqualKeys::kKeepLatest>(line_indexes, room);
+}
+
+template <EqualKeys kEqualKeys>
+std::size_t RunMerger::MergeStretch(std::uint32_t* line_indexes,
+                                    std::size_t room) {
   std::size_t written = 0;
   while (written < room && !done_) {
     if (Ended(winner_)) {
@@ -255,30 +266,37 @@ std::size_t RunMerger::Merge(std::uint32_t* line_indexes, std::size_t room) {
       break;
     }
     const Entry& entry = *runs_[winner_].next++;
-    std::string_view key = slots_[winner_].head_key;
-    bool key_known = slots_[winner_].head_key_known;
-    TakeHead(winner_);
-    if (holding_) {
-      bool same_key = held_.summary_high == entry.summary_high &&
-                      held_.summary_low == entry.summary_low;
-      if (same_key) {
-        if (!held_key_known_) {
-          ++keys_looked_up_;
-          held_key_ = keys_.KeyOf(held_);
+    if constexpr (kEqualKeys == EqualKeys::kKeepAll) {
+      // Nothing is held back: the earlier run wins a tie, so equal keys
+      // come out in the order they were filed.
+      TakeHead(winner_);
+      line_indexes[written++] = entry.line_index;
+    } else {
+      std::string_view key = slots_[winner_].head_key;
+      bool key_known = slots_[winner_].head_key_known;
+      TakeHead(winner_);
+      if (holding_) {
+        bool same_key = held_.summary_high == entry.summary_high &&
+                        held_.summary_low == entry.summary_low;
+        if (same_key) {
+          if (!held_key_known_) {
+            ++keys_looked_up_;
+            held_key_ = keys_.KeyOf(held_);
+          }
+          if (!key_known) {
+            ++keys_looked_up_;
+            key = keys_.KeyOf(entry);
+          }
+          key_known = true;
+          same_key = keys_.SameKeys(held_key_, key);
         }
-        if (!key_known) {
-          ++keys_looked_up_;
-          key = keys_.KeyOf(entry);
-        }
-        key_known = true;
-        same_key = keys_.SameKeys(held_key_, key);
+        if (!same_key) line_indexes[written++] = held_.line_index;
       }
-      if (!same_key) line_indexes[written++] = held_.line_index;
+      held_ = entry;
+      held_key_ = key;
+      held_key_known_ = key_known;
+      holding_ = true;
     }
-    held_ = entry;
-    held_key_ = key;
-    held_key_known_ = key_known;
-    holding_ = true;
     std::size_t winner = winner_;
     for (std::size_t node = (winner + leaves_) / 2; node >= 1; node /= 2) {
       const std::size_t loser = slots_[node].loser;

@@ -18,6 +18,10 @@
 
 namespace mlfsort::key_index {
 
+// What becomes of entries whose keys are equal: folded into the one filed
+// latest, or all kept, in the order they were filed.
+enum class EqualKeys { kKeepLatest, kKeepAll };
+
 // One key, by the leading 96 bits of its summary, with the line index filed
 // under it. 16 bytes: the index holds one per key, and no key bytes.
 struct Entry {
@@ -84,15 +88,18 @@ std::size_t FoldEqualKeys(Entry* items, std::size_t count,
                           const KeyTieBreak& keys);
 
 // Merges the sorted batch `batch[0, batch_count)` into the sorted run
-// `run[0, run_count)`; both hold one entry per key, and the batch's entries
-// were filed after the run's. The batch must lie at or after
-// run + run_count + batch_count, so that the merge, working from the back,
-// never writes over an entry it has yet to read. A key in both keeps the
-// batch's entry. Returns the new run count.
+// `run[0, run_count)`; the batch's entries were filed after the run's. The
+// batch must lie at or after run + run_count + batch_count, so that the
+// merge, working from the back, never writes over an entry it has yet to
+// read. Under kKeepLatest both hold one entry per key, and a key in both
+// keeps the batch's entry; under kKeepAll every entry is kept, the run's
+// before the batch's among equal keys. Returns the new run count.
 std::size_t MergeBatch(Entry* run, std::size_t run_count, const Entry* batch,
-                       std::size_t batch_count, const KeyTieBreak& keys);
+                       std::size_t batch_count, const KeyTieBreak& keys,
+                       EqualKeys equal_keys = EqualKeys::kKeepLatest);
 
-// A sorted run of entries with one entry per key; a merge moves `next` on.
+// A sorted run of entries (one per key, under kKeepLatest); a merge moves
+// `next` on.
 struct RunCursor {
   const Entry* next;
   const Entry* end;
@@ -114,17 +121,19 @@ struct MergeSlot {
 // Slots of working space a RunMerger needs for `run_count` runs.
 std::size_t MergeSlotsFor(std::size_t run_count);
 
-// Merges sorted runs into the line indexes of their distinct keys, in
-// ascending key order, a stretch at a time; of a key in several runs, the
-// entry of the latest run. Each entry costs about log2(run count)
-// comparisons.
+// Merges sorted runs into line indexes in ascending key order, a stretch at
+// a time. Under kKeepLatest, one per distinct key: of a key in several
+// runs, the entry of the latest run. Under kKeepAll, every entry: equal
+// keys in the order of their runs, and of their places in a run. Each entry
+// costs about log2(run count) comparisons.
 class RunMerger {
  public:
   // Starts merging `runs[0, run_count)`, filed in that order, which the
   // merge moves to their ends. `slots` holds MergeSlotsFor(run_count).
   // All three must outlive the merger.
   RunMerger(RunCursor* runs, std::size_t run_count, MergeSlot* slots,
-            const KeyTieBreak& keys);
+            const KeyTieBreak& keys,
+            EqualKeys equal_keys = EqualKeys::kKeepLatest);
 
   // Writes the next line indexes to `line_indexes`, at most `room` of them,
   // and returns how many; fewer than `room` only once the merge is done.
@@ -148,6 +157,8 @@ class RunMerger {
     return BeforeByEntries(a, b);
   }
   bool BeforeByEntries(std::size_t a, std::size_t b) const;
+  template <EqualKeys kEqualKeys>
+  std::size_t MergeStretch(std::uint32_t* line_indexes, std::size_t room);
   bool Ended(std::size_t run) const {
     return run >= run_count_ || runs_[run].next == runs_[run].end;
   }
@@ -191,6 +202,7 @@ class RunMerger {
   // 0 .. leaves_ - 1 the head of its run.
   MergeSlot* slots_;
   const KeyTieBreak& keys_;
+  EqualKeys equal_keys_;
   std::size_t winner_;
   // The entry taken last, held back for an equal key from a later run, and
   // its key once a tie has asked for it.

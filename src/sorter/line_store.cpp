@@ -80,6 +80,11 @@ MLFSORT_NOINLINE std::string_view LineStore::LineAt(
   return LineStoredAt(at);
 }
 
+std::string_view LineStore::LineAfter(std::string_view line) const {
+  return LineStoredAt(FollowJump(
+      reinterpret_cast<const unsigned char*>(line.data()) + line.size()));
+}
+
 void LineStore::PrefetchPlace(std::int32_t position) const {
   if (position < 0 || position >= count_) return;
   Prefetch(&places_[position / kLinesPerPlace]);
@@ -95,6 +100,17 @@ void LineStore::PrefetchLine(std::int32_t position) const {
   const std::uintptr_t lines = position % kLinesPerPlace + 1;
   for (std::uintptr_t line = 0; line < lines; ++line) {
     Prefetch(reinterpret_cast<const void*>(start + line * kCacheLine));
+  }
+}
+
+void LineStore::PrefetchFromPlace(std::int32_t position,
+                                  std::size_t bytes) const {
+  if (position < 0 || position >= count_) return;
+  constexpr std::uintptr_t kCacheLine = 64;
+  const auto start =
+      reinterpret_cast<std::uintptr_t>(places_[position / kLinesPerPlace]);
+  for (std::uintptr_t at = 0; at < bytes; at += kCacheLine) {
+    __builtin_prefetch(reinterpret_cast<const void*>(start + at));
   }
 }
 

@@ -75,6 +75,10 @@ class LineStore {
   // bounds (<position>)" for a position outside 0 to Count() - 1.
   std::string_view LineAt(std::int32_t position) const;
 
+  // The line stored after `line`, a view this store gave of any line but
+  // its last: lines read in input order need not be found one by one.
+  std::string_view LineAfter(std::string_view line) const;
+
   // Ask for the memory that LineAt(position) will read, without waiting
   // for it: the write phase fetches lines in key order, all over the store.
   // PrefetchLine reads the line's kept place, which PrefetchPlace asks for;
@@ -82,6 +86,10 @@ class LineStore {
   // nothing. A position outside 0 to Count() - 1 is ignored.
   void PrefetchPlace(std::int32_t position) const;
   void PrefetchLine(std::int32_t position) const;
+  // Asks, as PrefetchLine does, for `bytes` from the start of the line's
+  // kept place on: for a line that keeps its own place (a position that is
+  // a multiple of kLinesPerPlace), its first `bytes`.
+  void PrefetchFromPlace(std::int32_t position, std::size_t bytes) const;
 
   // Lines whose place is kept; the others are found from the one before.
   // The slots for kept places grow as the tool's lists do (list_growth.h).

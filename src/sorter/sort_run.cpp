@@ -11,6 +11,7 @@
 #include "process/options.h"
 #include "sorter/collation_key_order.h"
 #include "sorter/key_order.h"
+#include "sorter/label_entries.h"
 #include "sorter/line_store.h"
 #include "sorter/sorted_key_index.h"
 #include "sorter/sorted_line_reader.h"
@@ -133,6 +134,50 @@ class StoredKeys final : public KeySource {
   const LineStore& lines_;
 };
 
+// With --entries: reads every line of `input`, writing the lines outside
+// entries to `output` at once and giving the others to `entries`; the last
+// line read the long way is left in `long_line`. Kept apart from the
+// default mode's loop (not inlined) so that neither slows the other.
+[[gnu::noinline]] void HoldEntries(TextStream& input, TextStream& output,
+                                   EntryHolder& entries,
+                                   std::string* long_line) {
+  EntryTracker tracker;
+  const auto take_line = [&output, &entries, &tracker](std::string_view line) {
+    const EntryTracker::Part part = tracker.Take(line);
+    if (part == EntryTracker::Part::kPassThrough) {
+      output.WriteLine(line);
+      CheckIo();
+      return;
+    }
+    entries.Take(line, part);
+  };
+  for (;;) {
+    input.ReadBufferedLines(take_line);
+    const bool at_end = input.AtEndOfInput();
+    CheckIo();
+    if (at_end) break;
+    input.ReadLine(long_line);
+    input.SkipLineEnd();
+    CheckIo();
+    take_line(*long_line);
+  }
+  entries.Finish();
+}
+
+// With --entries: writes the held entries in the index's order.
+[[gnu::noinline]] void WriteEntries(SortedKeyIndex& index,
+                                    const LineStore& lines,
+                                    LineConvention line_convention,
+                                    TextStream& output) {
+  SortedEntryReader sorted(index, lines, line_convention);
+  std::string_view piece;
+  while (sorted.Next(&piece)) {
+    output.WriteText(piece);
+    output.EndOfWrite();
+    CheckIo();
+  }
+}
+
 // Holds a sortable line: stores it and files its key. A line whose key has
 // the bytes of the key filed just before supersedes the line of that key,
 // which is the line stored last: it takes that line's place in the store,
@@ -214,33 +259,45 @@ void RunSort(Process& process) {
 
   {
     // The index refers to key bytes held in the line store, so it is
-    // declared after the store and released before it.
+    // declared after the store and released before it. With --entries it
+    // files the first line of each entry, and keeps entries of equal keys
+    // in input order.
     LineStore lines(&platform.BulkMemory());
-    const StoredKeys keys(lines);
+    const StoredKeys line_keys(lines);
+    const EntryKeys entry_keys(lines, line_convention);
     const RunKeyOrder order(platform);
-    SortedKeyIndex index(order.get(), keys, &platform.BulkMemory(),
-                         ThreadsFor(options) > 1);
-    // Most lines lie whole in the stream's buffer and are taken from there;
-    // the others are read as the stream's operations would.
-    const auto take_line = [&output, &lines, &index](std::string_view line) {
-      if (IsPassThroughLine(line)) {
-        output.WriteLine(line);
-        CheckIo();
-        return;
-      }
-      Hold(line, lines, index);
-    };
+    SortedKeyIndex index(
+        order.get(),
+        options.entries ? static_cast<const KeySource&>(entry_keys) : line_keys,
+        &platform.BulkMemory(), ThreadsFor(options) > 1,
+        options.entries ? SortedKeyIndex::EqualKeys::kKeepAll
+                        : SortedKeyIndex::EqualKeys::kKeepLatest);
     std::string long_line;
     const std::uint64_t taken_before_lines = input.BytesTaken();
-    for (;;) {
-      input.ReadBufferedLines(take_line);
-      const bool at_end = input.AtEndOfInput();
-      CheckIo();
-      if (at_end) break;
-      input.ReadLine(&long_line);
-      input.SkipLineEnd();
-      CheckIo();
-      take_line(long_line);
+    if (options.entries) {
+      EntryHolder entries(lines, index, line_convention);
+      HoldEntries(input, output, entries, &long_line);
+    } else {
+      // Most lines lie whole in the stream's buffer and are taken from
+      // there; the others are read as the stream's operations would.
+      const auto take_line = [&output, &lines, &index](std::string_view line) {
+        if (IsPassThroughLine(line)) {
+          output.WriteLine(line);
+          CheckIo();
+          return;
+        }
+        Hold(line, lines, index);
+      };
+      for (;;) {
+        input.ReadBufferedLines(take_line);
+        const bool at_end = input.AtEndOfInput();
+        CheckIo();
+        if (at_end) break;
+        input.ReadLine(&long_line);
+        input.SkipLineEnd();
+        CheckIo();
+        take_line(long_line);
+      }
     }
     // With no CR the whole input is one line (never one of the buffer's),
     // so the last line read tells.
@@ -249,11 +306,15 @@ void RunSort(Process& process) {
                        input.BytesTaken() - taken_before_lines);
     }
 
-    SortedLineReader sorted(index, lines);
-    std::string_view line;
-    while (sorted.Next(&line)) {
-      output.WriteLine(line);
-      CheckIo();
+    if (options.entries) {
+      WriteEntries(index, lines, line_convention, output);
+    } else {
+      SortedLineReader sorted(index, lines);
+      std::string_view line;
+      while (sorted.Next(&line)) {
+        output.WriteLine(line);
+        CheckIo();
+      }
     }
   }
 

@@ -8,9 +8,12 @@
 // beginning with "#" go to the output at once, in input order; every other
 // line is held, and at the end of input one line per sort key (bytes 3 to
 // 101 of the line) is written in key order: of lines with equal keys, the
-// last one read. Lines are read and written under the line convention of
-// --lf. Every failure ends the run through the failure check; --help,
-// --version and a wrong option end it before anything is read or created.
+// last one read. With --entries, whole label entries are held instead
+// (label_entries.h) and written in the key order of their first lines,
+// entries of equal keys in input order. Lines are read and written under
+// the line convention of --lf. Every failure ends the run through the
+// failure check; --help, --version and a wrong option end it before
+// anything is read or created.
 
 #ifndef MLFSORT_SORTER_SORT_RUN_H_
 #define MLFSORT_SORTER_SORT_RUN_H_

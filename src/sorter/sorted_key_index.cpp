@@ -93,8 +93,13 @@ class SortedKeyIndex::BatchKeys final : public key_index::KeyTieBreak {
 };
 
 SortedKeyIndex::SortedKeyIndex(const KeyOrder& order, const KeySource& keys,
-                               GrowableMemory* memory, bool threaded)
-    : order_(order), keys_(keys), memory_(memory), worker_(threaded) {
+                               GrowableMemory* memory, bool threaded,
+                               EqualKeys equal_keys)
+    : order_(order),
+      keys_(keys),
+      memory_(memory),
+      equal_keys_(equal_keys),
+      worker_(threaded) {
   recent_.fill({kNoSlot, 0});
 }
 
@@ -121,6 +126,10 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
   if (key.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw std::length_error("sort key longer than 4 GiB");
   }
+  if (equal_keys_ == EqualKeys::kKeepAll) {
+    AddToBatch(key, line_index);
+    return;
+  }
   // The same bytes are the same key to any order, without asking it; label
   // files often repeat the key just filed.
   if (LatestKeyIs(key)) {
@@ -138,16 +147,23 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
       return;
     }
   }
+  // A full batch is handed off before the slot is taken, which empties
+  // the table of recent keys; the new key's slot is recorded after.
+  recent.slot = AddToBatch(key, line_index);
+  recent.fingerprint = short_fingerprint;
+  latest_slot_ = recent.slot;
+}
+
+inline std::uint32_t SortedKeyIndex::AddToBatch(std::string_view key,
+                                                std::uint32_t line_index) {
   if (batch_size_ == batch_.capacity) HandOff();
   if (reference_.empty() && key.size() >= kReferenceBytes) {
     TakeReference(key);
   }
   batch_.items[batch_size_] = {
       key.data(), static_cast<std::uint32_t>(key.size()), line_index};
-  recent = {static_cast<std::uint32_t>(batch_size_), short_fingerprint};
-  latest_slot_ = recent.slot;
-  ++batch_size_;
   settled_ = false;
+  return static_cast<std::uint32_t>(batch_size_++);
 }
 
 std::int32_t SortedKeyIndex::Count() {
@@ -211,6 +227,7 @@ std::size_t SortedKeyIndex::EntryCount() const {
 
 std::size_t SortedKeyIndex::SortBatch(const KeyOrder& order,
                                       std::string_view reference,
+                                      EqualKeys equal_keys,
                                       const BatchEntry* batch, std::size_t size,
                                       Entry* run, Entry* scratch) {
   for (std::size_t slot = 0; slot < size; ++slot) {
@@ -218,8 +235,12 @@ std::size_t SortedKeyIndex::SortBatch(const KeyOrder& order,
                         static_cast<std::uint32_t>(slot));
   }
   const BatchKeys keys(order, batch);
+  // The sort is stable and each entry holds its batch slot meanwhile, so
+  // equal keys stay in the order they were filed.
   key_index::SortEntries(run, scratch, size, keys);
-  const std::size_t kept = key_index::FoldEqualKeys(run, size, keys);
+  const std::size_t kept = equal_keys == EqualKeys::kKeepAll
+                               ? size
+                               : key_index::FoldEqualKeys(run, size, keys);
   for (std::size_t at = 0; at < kept; ++at) {
     run[at].line_index = batch[run[at].line_index].line_index;
   }
@@ -230,15 +251,16 @@ void SortedKeyIndex::Run() {
   if (work_ == Work::kMerging) {
     MergeRuns();
   } else {
-    sorted_kept_ = SortBatch(order_, reference_, sorting_.items, sorting_size_,
-                             entries_.items + run_total_, scratch_.items);
+    sorted_kept_ =
+        SortBatch(order_, reference_, equal_keys_, sorting_.items,
+                  sorting_size_, entries_.items + run_total_, scratch_.items);
   }
 }
 
 void SortedKeyIndex::MergeRuns() {
   const SourceKeys keys(order_, keys_);
   key_index::RunMerger merger(cursors_.items, run_count_, merge_slots_.items,
-                              keys);
+                              keys, equal_keys_);
   std::size_t merged = 0;
   const auto publish = [this, &merged](std::uint64_t ended) {
     merge_progress_.store(merged | ended, std::memory_order_release);
@@ -353,15 +375,17 @@ void SortedKeyIndex::Settle() {
       // A batch no larger than the last run joins it, which keeps the runs
       // few however often reads come between inserts.
       Entry* const sorted = entries_.items + run_total_ + batch_size_;
-      const std::size_t kept = SortBatch(order_, reference_, batch_.items,
-                                         batch_size_, sorted, scratch_.items);
-      run_total_ =
-          last_start + key_index::MergeBatch(entries_.items + last_start,
-                                             last_size, sorted, kept, keys);
+      const std::size_t kept =
+          SortBatch(order_, reference_, equal_keys_, batch_.items, batch_size_,
+                    sorted, scratch_.items);
+      run_total_ = last_start +
+                   key_index::MergeBatch(entries_.items + last_start, last_size,
+                                         sorted, kept, keys, equal_keys_);
       run_ends_.items[run_count_ - 1] = run_total_;
     } else {
-      run_total_ += SortBatch(order_, reference_, batch_.items, batch_size_,
-                              entries_.items + run_total_, scratch_.items);
+      run_total_ +=
+          SortBatch(order_, reference_, equal_keys_, batch_.items, batch_size_,
+                    entries_.items + run_total_, scratch_.items);
       run_ends_.items[run_count_++] = run_total_;
     }
     batch_size_ = 0;
@@ -397,16 +421,20 @@ void SortedKeyIndex::Settle() {
 bool SortedKeyIndex::TakeChainedRuns() {
   // Each run's keys all above those of the run before (a file in key
   // order), or all below (in reverse order): one run after another is the
-  // read order, with no key in two runs.
+  // read order, with no key in two runs. Where equal keys are kept, a run
+  // may begin with the key the run before ends with: filed later, it comes
+  // after it in the ascending chain (never in the descending one).
   const SourceKeys keys(order_, keys_);
+  const int ascending_above = equal_keys_ == EqualKeys::kKeepAll ? 1 : 0;
   bool ascending = true;
   bool descending = true;
   for (std::size_t run = 1; run < run_count_ && (ascending || descending);
        ++run) {
     const key_index::RunCursor& before = cursors_.items[run - 1];
     const key_index::RunCursor& after = cursors_.items[run];
-    ascending = ascending && key_index::CompareEntries(before.end[-1],
-                                                       *after.next, keys) < 0;
+    ascending = ascending &&
+                key_index::CompareEntries(before.end[-1], *after.next, keys) <
+                    ascending_above;
     descending = descending && key_index::CompareEntries(
                                    after.end[-1], *before.next, keys) < 0;
   }

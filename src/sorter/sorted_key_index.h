@@ -1,6 +1,7 @@
 // The sorted key index: the sort keys of the held lines, read back in
 // ascending key order with one entry per distinct key, each naming the line
-// index of the last line filed with that key.
+// index of the last line filed with that key; or, kept all, one entry per
+// key filed, equal keys in the order they were filed.
 
 #ifndef MLFSORT_SORTER_SORTED_KEY_INDEX_H_
 #define MLFSORT_SORTER_SORTED_KEY_INDEX_H_
@@ -48,6 +49,9 @@ class KeySource {
 // - One entry per distinct key: keys the KeyOrder finds equal share one.
 // - An entry holds the line index of the latest insert of its key, and
 //   KeyAt gives that insert's key text (through the key source).
+// Made to keep equal keys (EqualKeys::kKeepAll), the index instead holds an
+// entry for every insert: the key at p compares at or below the key at
+// p + 1, and equal keys stand in the order they were inserted.
 //
 // Inserts are collected in a batch. A full batch is sorted into a run of
 // its own, on the worker thread when there is one, while the next batch
@@ -69,9 +73,12 @@ class SortedKeyIndex : private SortWorker::Task {
   // `memory`, which must outlive the index too; its failure (std::bad_alloc)
   // leaves the index holding the same entries as before the insert that
   // needed it. With `threaded`, full batches are sorted on a worker thread.
+  // `equal_keys` says whether equal keys fold or are all kept.
+  using EqualKeys = key_index::EqualKeys;
   SortedKeyIndex(const KeyOrder& order, const KeySource& keys,
                  GrowableMemory* memory = &OperatorNewMemory(),
-                 bool threaded = false);
+                 bool threaded = false,
+                 EqualKeys equal_keys = EqualKeys::kKeepLatest);
   ~SortedKeyIndex();
 
   SortedKeyIndex(const SortedKeyIndex&) = delete;
@@ -79,10 +86,11 @@ class SortedKeyIndex : private SortWorker::Task {
 
   // Files `line_index` under `key`: a key equal to a present one gives that
   // entry the new line index, in the same place; a new key makes a new
-  // entry. `key` must be what the key source gives for `line_index`, and
-  // its bytes stay valid and unchanged while the index lives (the batch
-  // keeps a view of it until it is sorted). Any bytes may occur, zero
-  // included; the whole key takes part in the order.
+  // entry. An index that keeps equal keys makes a new entry for every key,
+  // after the present ones equal to it. `key` must be what the key source gives
+  // for `line_index`, and its bytes stay valid and unchanged while the index
+  // lives (the batch keeps a view of it until it is sorted). Any bytes may
+  // occur, zero included; the whole key takes part in the order.
   //
   // Throws std::bad_alloc when memory runs out or when the index would hold
   // more than INT32_MAX entries, and std::length_error for a key of more
@@ -91,7 +99,8 @@ class SortedKeyIndex : private SortWorker::Task {
 
   // True when the key filed by the latest insert had exactly the bytes of
   // `key`, and its entry can still be refiled in place: RefileLatest(key)
-  // then does what Insert(key, line index of that insert) would do.
+  // then does what Insert(key, line index of that insert) would do. Never
+  // true for an index that keeps equal keys.
   bool LatestKeyIs(std::string_view key) const {
     return latest_slot_ != kNoSlot &&
            SameBytes(batch_.items[latest_slot_], key);
@@ -156,13 +165,17 @@ class SortedKeyIndex : private SortWorker::Task {
   }
 
   // Sorts `batch[0, size)` into `run[0, size)` by the summaries of its keys
-  // against `reference`, folds equal keys, and gives each entry its line
-  // index; returns the number of entries left. `scratch` holds `size`.
+  // against `reference`, equal keys in batch order, folds equal keys unless
+  // all are kept, and gives each entry its line index; returns the number
+  // of entries left. `scratch` holds `size`.
   static std::size_t SortBatch(const KeyOrder& order,
-                               std::string_view reference,
+                               std::string_view reference, EqualKeys equal_keys,
                                const BatchEntry* batch, std::size_t size,
                                key_index::Entry* run,
                                key_index::Entry* scratch);
+  // Files `line_index` under `key` in a new slot of the batch, and returns
+  // the slot.
+  std::uint32_t AddToBatch(std::string_view key, std::uint32_t line_index);
   // The worker's tasks: sorts the batch handed off behind the runs, or
   // merges the runs into the read order.
   void Run() override;
@@ -197,6 +210,7 @@ class SortedKeyIndex : private SortWorker::Task {
   const KeyOrder& order_;
   const KeySource& keys_;
   GrowableMemory* memory_;
+  const EqualKeys equal_keys_;
 
   // entries_[0, run_total_) holds the sorted runs, which end at
   // run_ends_[0, run_count_); the batch being sorted goes after them.
@@ -233,7 +247,7 @@ class SortedKeyIndex : private SortWorker::Task {
   // The batch slot of the latest insert of each recent key, by a hash of
   // its fingerprint: label files repeat a few short keys (the "." line and
   // the other one- and two-byte lines all have the empty key) far more
-  // often than a batch could hold them.
+  // often than a batch could hold them. Unused when equal keys are kept.
   static constexpr int kRecentBits = 10;
   static constexpr std::uint32_t kNoSlot = UINT32_MAX;
   struct Recent {

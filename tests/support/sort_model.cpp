@@ -140,8 +140,74 @@ int ModelCompareKeys(std::string_view a, std::string_view b) {
   return CompareSecondLevel(levels_a.second, levels_b.second);
 }
 
-std::string ModelSortedOutput(std::string_view input,
-                              LineConvention convention) {
+bool ModelIsSubdirectoryLine(std::string_view line) {
+  // Tries every arrow in the line as the one after the pattern.
+  for (std::size_t arrow = 0; arrow + 1 < line.size(); ++arrow) {
+    const std::string_view at = line.substr(arrow, 2);
+    if (at != "->" && at != "=>") continue;
+    std::string_view pattern = line.substr(0, arrow);
+    while (!pattern.empty() &&
+           (pattern.back() == ' ' || pattern.back() == '\t')) {
+      pattern.remove_suffix(1);
+    }
+    if (pattern.size() >= 2 && pattern.front() == '"' &&
+        pattern.back() == '"' &&
+        pattern.substr(1, pattern.size() - 2).find('"') ==
+            std::string_view::npos) {
+      return true;
+    }
+    if (!pattern.empty() && pattern.front() != '"' &&
+        pattern.find_first_of(" \t") == std::string_view::npos &&
+        pattern.find("->") == std::string_view::npos &&
+        pattern.find("=>") == std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+std::string ModelSortedEntries(std::string_view input,
+                               LineConvention convention) {
+  const char* const line_end =
+      convention == LineConvention::kLf ? "\n" : "\r\n";
+  std::string output;
+  std::vector<std::vector<std::string>> entries;
+  bool open = false;
+  for (std::string& line : ModelSplitLines(input, convention)) {
+    const bool dot = line == ".";
+    if (open) {
+      entries.back().push_back(std::move(line));
+      open = !dot;
+    } else if (ModelIsPassThrough(line) || ModelIsSubdirectoryLine(line)) {
+      output += line;
+      output += line_end;
+    } else {
+      entries.push_back({std::move(line)});
+      open = !dot;
+    }
+  }
+  std::stable_sort(
+      entries.begin(), entries.end(),
+      [](const std::vector<std::string>& a, const std::vector<std::string>& b) {
+        return ModelCompareKeys(ModelSortKey(a.front()),
+                                ModelSortKey(b.front())) < 0;
+      });
+  for (const std::vector<std::string>& entry : entries) {
+    for (const std::string& line : entry) {
+      output += line;
+      output += line_end;
+    }
+  }
+  return output;
+}
+
+}  // namespace
+
+std::string ModelSortedOutput(std::string_view input, LineConvention convention,
+                              ModelMode mode) {
+  if (mode == ModelMode::kEntries) return ModelSortedEntries(input, convention);
   struct Held {
     std::string key;
     std::string line;

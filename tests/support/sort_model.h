@@ -49,12 +49,31 @@ std::string ModelSortKey(std::string_view line);
 // first.
 int ModelCompareKeys(std::string_view a, std::string_view b);
 
-// The exact bytes of the output file for `input`: every pass-through line in
-// input order, then for each distinct sort key the last sortable line read
-// with that key, in ascending key order. Every line ends with CR LF, or with
-// LF under the LF convention.
+// True for a subdirectory line: it begins with a pattern, which is a
+// double-quoted text or else a run of bytes without blanks or arrows (not
+// beginning with a double quote), followed by blanks (spaces or TABs) if any,
+// then by an arrow "->" or "=>".
+bool ModelIsSubdirectoryLine(std::string_view line);
+
+// What the tool sorts: single lines (its default) or whole label entries
+// (--entries).
+enum class ModelMode { kLines, kEntries };
+
+// The exact bytes of the output file for `input`. Every line ends with CR
+// LF, or with LF under the LF convention.
+//
+// kLines: every pass-through line in input order, then for each distinct
+// sort key the last sortable line read with that key, in ascending key
+// order.
+//
+// kEntries: outside an entry, pass-through and subdirectory lines in input
+// order; any other line starts an entry, which runs through the next line
+// that is exactly "." (or to the end of the input). Then every entry, in
+// ascending order of its first line's sort key, entries of equal keys in
+// input order, each entry's lines in input order.
 std::string ModelSortedOutput(std::string_view input,
-                              LineConvention convention = LineConvention::kCr);
+                              LineConvention convention = LineConvention::kCr,
+                              ModelMode mode = ModelMode::kLines);
 
 }  // namespace mlfsort
 
