@@ -110,7 +110,7 @@ void LineStore::PrefetchFromPlace(std::int32_t position,
   const auto start =
       reinterpret_cast<std::uintptr_t>(places_[position / kLinesPerPlace]);
   for (std::uintptr_t at = 0; at < bytes; at += kCacheLine) {
-    __builtin_prefetch(reinterpret_cast<const void*>(start + at));
+    Prefetch(reinterpret_cast<const void*>(start + at));
   }
 }
 

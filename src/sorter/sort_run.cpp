@@ -138,9 +138,9 @@ class StoredKeys final : public KeySource {
 // entries to `output` at once and giving the others to `entries`; the last
 // line read the long way is left in `long_line`. Kept apart from the
 // default mode's loop (not inlined) so that neither slows the other.
-[[gnu::noinline]] void HoldEntries(TextStream& input, TextStream& output,
-                                   EntryHolder& entries,
-                                   std::string* long_line) {
+MLFSORT_NOINLINE void HoldEntries(TextStream& input, TextStream& output,
+                                  EntryHolder& entries,
+                                  std::string* long_line) {
   EntryTracker tracker;
   const auto take_line = [&output, &entries, &tracker](std::string_view line) {
     const EntryTracker::Part part = tracker.Take(line);
@@ -165,10 +165,10 @@ class StoredKeys final : public KeySource {
 }
 
 // With --entries: writes the held entries in the index's order.
-[[gnu::noinline]] void WriteEntries(SortedKeyIndex& index,
-                                    const LineStore& lines,
-                                    LineConvention line_convention,
-                                    TextStream& output) {
+MLFSORT_NOINLINE void WriteEntries(SortedKeyIndex& index,
+                                   const LineStore& lines,
+                                   LineConvention line_convention,
+                                   TextStream& output) {
   SortedEntryReader sorted(index, lines, line_convention);
   std::string_view piece;
   while (sorted.Next(&piece)) {
