@@ -529,32 +529,43 @@ std::vector<std::string> CorpusFiles() {
   return files;
 }
 
+// A corpus file, read into input_; skipped where there is no corpus, and on
+// Windows for a file whose keys its locale order weighs its own way (a zero
+// byte, bytes above 127).
 class EndToEndCorpusFile : public EndToEndTest,
-                           public ::testing::WithParamInterface<std::string> {};
+                           public ::testing::WithParamInterface<std::string> {
+ protected:
+  void SetUp() override {
+    EndToEndTest::SetUp();
+    if (GetParam() == kNoCorpus) {
+      GTEST_SKIP() << "no label-file corpus at " << kCorpusDir
+                   << " (CMake cache variable MLFSORT_CORPUS_DIR)";
+    }
+    const std::optional<std::string> input =
+        ReadFileBytes((fs::path(kCorpusDir) / GetParam()).string());
+    ASSERT_TRUE(input);
+    input_ = *input;
+#ifdef _WIN32
+    if (std::ranges::any_of(input_, [](char byte) {
+          return byte == '\0' || static_cast<unsigned char>(byte) > 127;
+        })) {
+      GTEST_SKIP() << "the Windows build orders keys by the user's locale, "
+                      "which ignores a zero byte and weighs bytes above 127 "
+                      "its own way";
+    }
+#endif
+  }
+
+  std::string input_;
+};
 
 TEST_P(EndToEndCorpusFile, SortsLikeTheModelWithLf) {
-  if (GetParam() == kNoCorpus) {
-    GTEST_SKIP() << "no label-file corpus at " << kCorpusDir
-                 << " (CMake cache variable MLFSORT_CORPUS_DIR)";
-  }
-  const std::optional<std::string> input =
-      ReadFileBytes((fs::path(kCorpusDir) / GetParam()).string());
-  ASSERT_TRUE(input);
-#ifdef _WIN32
-  if (std::ranges::any_of(*input, [](char byte) {
-        return byte == '\0' || static_cast<unsigned char>(byte) > 127;
-      })) {
-    GTEST_SKIP() << "the Windows build orders keys by the user's locale, "
-                    "which ignores a zero byte and weighs bytes above 127 "
-                    "its own way";
-  }
-#endif
-  WriteFile("in.mlf", *input);
+  WriteFile("in.mlf", input_);
   const RunResult result = Run({"--lf", "in.mlf"});
   ExpectNormalEnd(result, "\n\n");
   EXPECT_EQ(result.stderr_bytes, "");
   EXPECT_TRUE(SameBytes(ReadFile("in.srt").value_or("<no in.srt>"),
-                        ModelSortedOutput(*input, LineConvention::kLf)));
+                        ModelSortedOutput(input_, LineConvention::kLf)));
 }
 
 // The lines of `bytes` under `convention`, in byte order: a multiset.
@@ -569,26 +580,12 @@ std::vector<std::string> SortedLinesOf(std::string_view bytes,
 // order: with --lf, and with the file's line ends made CR LF (the default
 // convention).
 TEST_P(EndToEndCorpusFile, EntriesKeepEveryLineInTheModelsOrder) {
-  if (GetParam() == kNoCorpus) {
-    GTEST_SKIP() << "no label-file corpus at " << kCorpusDir
-                 << " (CMake cache variable MLFSORT_CORPUS_DIR)";
-  }
-  const std::optional<std::string> input =
-      ReadFileBytes((fs::path(kCorpusDir) / GetParam()).string());
-  ASSERT_TRUE(input);
-#ifdef _WIN32
-  if (std::ranges::any_of(*input, [](char byte) {
-        return byte == '\0' || static_cast<unsigned char>(byte) > 127;
-      })) {
-    GTEST_SKIP() << "the Windows build orders keys by the user's locale";
-  }
-#endif
   std::string crlf_input;
-  for (std::size_t at = 0; at < input->size(); ++at) {
-    if ((*input)[at] == '\n' && (at == 0 || (*input)[at - 1] != '\r')) {
+  for (std::size_t at = 0; at < input_.size(); ++at) {
+    if (input_[at] == '\n' && (at == 0 || input_[at - 1] != '\r')) {
       crlf_input += '\r';
     }
-    crlf_input += (*input)[at];
+    crlf_input += input_[at];
   }
   struct Case {
     const std::string* input;
@@ -597,7 +594,7 @@ TEST_P(EndToEndCorpusFile, EntriesKeepEveryLineInTheModelsOrder) {
     const char* standard_output;
   };
   for (const Case& run :
-       {Case{&*input, {"--lf", "--entries"}, LineConvention::kLf, "\n\n"},
+       {Case{&input_, {"--lf", "--entries"}, LineConvention::kLf, "\n\n"},
         Case{&crlf_input, {"--entries"}, LineConvention::kCr, kTwoLineEnds}}) {
     SCOPED_TRACE(run.options.size() == 2 ? "--lf" : "CR LF");
     WriteFile("in.mlf", *run.input);
