@@ -207,9 +207,8 @@ TEST_F(ProcessFrameTest, ModulesStopInReverseAndAFailedStartIsStoppedToo) {
 // A failure before the failure hooks exist takes the runtime error message
 // and its number as exit status.
 int RunWithEarlyFailure(MemoryPlatform& platform, void (*start)(Process&)) {
-  const Module modules[] = {SystemModules()[0],
-                            {"early", start, nullptr},
-                            SystemModules()[1]};
+  const Module modules[] = {
+      SystemModules()[0], {"early", start, nullptr}, SystemModules()[1]};
   return RunProcess(platform, modules, [](Process&) { RecordStart("run"); });
 }
 
