@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "sorter/sort_run.h"
 
@@ -84,16 +85,13 @@ EntryHolder::EntryHolder(LineStore& lines, SortedKeyIndex& index,
                          LineConvention convention)
     : lines_(lines), index_(index), crlf_(convention != LineConvention::kLf) {}
 
-EntryHolder::~EntryHolder() { delete[] piece_; }
-
 void EntryHolder::MakeRoom(std::size_t bytes) {
   // Room for a whole piece and its last line, which may be long.
   const std::size_t capacity =
       std::max(piece_size_ + bytes, kPieceBytes + 4096);
-  char* const piece = new char[capacity];
-  if (piece_size_ > 0) std::memcpy(piece, piece_, piece_size_);
-  delete[] piece_;
-  piece_ = piece;
+  auto piece = std::make_unique_for_overwrite<char[]>(capacity);
+  if (piece_size_ > 0) std::memcpy(piece.get(), piece_.get(), piece_size_);
+  piece_ = std::move(piece);
   piece_capacity_ = capacity;
 }
 
@@ -106,7 +104,7 @@ void EntryHolder::StorePiece() {
     while (lines_.Count() % LineStore::kLinesPerPlace != 0) lines_.Append({});
   }
   const std::string_view stored =
-      lines_.Append(std::string_view(piece_, piece_size_));
+      lines_.Append(std::string_view(piece_.get(), piece_size_));
   piece_size_ = 0;
   if (!first_unfiled_) return;
   first_unfiled_ = false;

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -90,9 +91,6 @@ class EntryHolder {
   // `convention`. Lines are stored with the line end of `convention`.
   EntryHolder(LineStore& lines, SortedKeyIndex& index,
               LineConvention convention);
-  ~EntryHolder();
-  EntryHolder(const EntryHolder&) = delete;
-  EntryHolder& operator=(const EntryHolder&) = delete;
 
   // Takes `line`, the first line of an entry or one inside it, as an
   // EntryTracker told. Inline: a run gives it most lines.
@@ -100,12 +98,12 @@ class EntryHolder {
     if (line.size() + 2 > piece_capacity_ - piece_size_) {
       MakeRoom(line.size() + 2);
     }
-    char* end = piece_ + piece_size_;
+    char* end = piece_.get() + piece_size_;
     CopyBytes(end, line.data(), line.size());
     end += line.size();
     if (crlf_) *end++ = '\r';
     *end++ = '\n';
-    piece_size_ = static_cast<std::size_t>(end - piece_);
+    piece_size_ = static_cast<std::size_t>(end - piece_.get());
     if (part == EntryTracker::Part::kFirst) first_unfiled_ = true;
     if (IsEntryTerminator(line) || piece_size_ >= kPieceBytes) StorePiece();
   }
@@ -125,7 +123,7 @@ class EntryHolder {
   const bool crlf_;
   // The lines of the open entry not yet stored, and whether its first piece
   // is among them (the first is filed, the others are not).
-  char* piece_ = nullptr;
+  std::unique_ptr<char[]> piece_;
   std::size_t piece_size_ = 0;
   std::size_t piece_capacity_ = 0;
   bool first_unfiled_ = false;
