@@ -203,10 +203,15 @@ TEST_F(EndToEndStandardOutput, EmptyStandardInputGivesEmptySrt) {
   EXPECT_EQ(ReadFile("srt"), "");
 }
 
+// A new output file is left empty; an earlier sorted copy is kept whole.
 TEST_F(EndToEndFailures, MissingInputLeavesAnEmptyOutputFile) {
   const RunResult result = Run({"missing.mlf"});
   ExpectFailureReport(result, "\r\n", "EInOutError", "File not found.");
   EXPECT_EQ(ReadFile("missing.srt"), "");
+  WriteFile("trian.srt", kSmallSorted);
+  ExpectFailureReport(Run({"trian.mlf"}), "\r\n", "EInOutError",
+                      "File not found.");
+  EXPECT_EQ(ReadFile("trian.srt"), kSmallSorted);
 }
 
 TEST_F(EndToEndFailures, MissingDirectoryIsAnInvalidFilename) {

@@ -65,9 +65,13 @@ class UncountedPlatform final : public PlatformWrapper {
     UncountedAllocations uncounted;
     return PlatformWrapper::OpenForReading(name);
   }
-  Handle CreateForWriting(const char* name) override {
+  Handle OpenForWriting(const char* name) override {
     UncountedAllocations uncounted;
-    return PlatformWrapper::CreateForWriting(name);
+    return PlatformWrapper::OpenForWriting(name);
+  }
+  bool EmptyFile(Handle handle) override {
+    UncountedAllocations uncounted;
+    return PlatformWrapper::EmptyFile(handle);
   }
   Handle GetStdHandle(StandardHandle which) override {
     UncountedAllocations uncounted;

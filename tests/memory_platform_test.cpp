@@ -52,7 +52,7 @@ TEST_F(MemoryPlatformTest, FailCallFailsTheNthCountedCallOnce) {
 
 TEST_F(MemoryPlatformTest, FailCallsFromFailsEveryLaterCallWithoutEffect) {
   platform_.FailCallsFrom(2, platform_error::kDiskFull);
-  const Handle out = platform_.CreateForWriting("out.srt");
+  const Handle out = platform_.OpenForWriting("out.srt");
   ASSERT_NE(out, kInvalidHandle);
   EXPECT_FALSE(Write(out, "abc"));
   EXPECT_FALSE(platform_.CloseHandle(out));
@@ -68,7 +68,7 @@ TEST_F(MemoryPlatformTest, FailCallsFromFailsEveryLaterCallWithoutEffect) {
 }
 
 TEST_F(MemoryPlatformTest, FailNextCountsCallsOfOneKindFromNow) {
-  const Handle out = platform_.CreateForWriting("out.srt");
+  const Handle out = platform_.OpenForWriting("out.srt");
   EXPECT_TRUE(Write(out, "ab"));
   platform_.FailNext(PlatformCall::kWriteFile, 2, platform_error::kDiskFull);
   EXPECT_TRUE(Write(out, "cd"));
@@ -96,12 +96,12 @@ TEST_F(MemoryPlatformTest, OpenRefusesMissingFilesDirectoriesAndLongNames) {
     EXPECT_EQ(platform_.OpenForReading(name.c_str()), kInvalidHandle) << name;
     EXPECT_EQ(platform_.GetLastError(), code) << name;
   }
-  EXPECT_EQ(platform_.CreateForWriting("lost/o.srt"), kInvalidHandle);
+  EXPECT_EQ(platform_.OpenForWriting("lost/o.srt"), kInvalidHandle);
   EXPECT_EQ(platform_.GetLastError(), platform_error::kPathNotFound);
-  EXPECT_EQ(platform_.CreateForWriting("data"), kInvalidHandle);
+  EXPECT_EQ(platform_.OpenForWriting("data"), kInvalidHandle);
   EXPECT_EQ(platform_.GetLastError(), platform_error::kAccessDenied);
   EXPECT_NE(platform_.OpenForReading("data/in.mlf"), kInvalidHandle);
-  EXPECT_NE(platform_.CreateForWriting("/out.srt"), kInvalidHandle);
+  EXPECT_NE(platform_.OpenForWriting("/out.srt"), kInvalidHandle);
 }
 
 TEST_F(MemoryPlatformTest, ReadersShareAFileAndWritersHoldItAlone) {
@@ -110,18 +110,20 @@ TEST_F(MemoryPlatformTest, ReadersShareAFileAndWritersHoldItAlone) {
   const Handle second = platform_.OpenForReading("x.srt");
   ASSERT_NE(second, kInvalidHandle);
   EXPECT_NE(first, second);
-  EXPECT_EQ(platform_.CreateForWriting("x.srt"), kInvalidHandle);
+  EXPECT_EQ(platform_.OpenForWriting("x.srt"), kInvalidHandle);
   EXPECT_EQ(platform_.GetLastError(), platform_error::kSharingViolation);
   EXPECT_EQ(platform_.FileContents("x.srt"), "old");
   EXPECT_TRUE(platform_.CloseHandle(first));
   EXPECT_TRUE(platform_.CloseHandle(second));
 
-  const Handle writer = platform_.CreateForWriting("x.srt");
+  const Handle writer = platform_.OpenForWriting("x.srt");
   ASSERT_NE(writer, kInvalidHandle);
+  EXPECT_EQ(platform_.FileContents("x.srt"), "old");
+  EXPECT_TRUE(platform_.EmptyFile(writer));
   EXPECT_EQ(platform_.FileContents("x.srt"), "");
   EXPECT_EQ(platform_.OpenForReading("x.srt"), kInvalidHandle);
   EXPECT_EQ(platform_.GetLastError(), platform_error::kSharingViolation);
-  EXPECT_EQ(platform_.CreateForWriting("x.srt"), kInvalidHandle);
+  EXPECT_EQ(platform_.OpenForWriting("x.srt"), kInvalidHandle);
   EXPECT_EQ(Read(writer), "<failed>");
   EXPECT_EQ(platform_.GetLastError(), platform_error::kAccessDenied);
   EXPECT_TRUE(platform_.CloseHandle(writer));

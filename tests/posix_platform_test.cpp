@@ -158,7 +158,7 @@ TEST_F(PosixPlatformOpenTest, FailedOpensLeaveThePlatformCode) {
       {too_long, 206},
   };
   for (const auto& [name, code] : writing) {
-    EXPECT_EQ(platform_->CreateForWriting(name.c_str()), kInvalidHandle);
+    EXPECT_EQ(platform_->OpenForWriting(name.c_str()), kInvalidHandle);
     EXPECT_EQ(platform_->GetLastError(), code) << name;
   }
 }
@@ -169,7 +169,7 @@ TEST_F(PosixPlatformOpenTest, UnreadableAndReadOnlyFilesAreDenied) {
   }
   ASSERT_TRUE(WriteFileBytes(PathOf("locked"), "kept"));
   ASSERT_EQ(::chmod(PathOf("locked").c_str(), 0444), 0);
-  EXPECT_EQ(platform_->CreateForWriting(PathOf("locked").c_str()),
+  EXPECT_EQ(platform_->OpenForWriting(PathOf("locked").c_str()),
             kInvalidHandle);
   EXPECT_EQ(platform_->GetLastError(), 5u);
   EXPECT_EQ(ReadFileBytes(PathOf("locked")), "kept");
@@ -186,23 +186,27 @@ TEST_F(PosixPlatformOpenTest, ReaderKeepsWritersOffAndTheFileIntact) {
   ASSERT_NE(reader, kInvalidHandle);
   const Handle second_reader = platform_->OpenForReading(path.c_str());
   EXPECT_NE(second_reader, kInvalidHandle);
-  EXPECT_EQ(platform_->CreateForWriting(path.c_str()), kInvalidHandle);
+  EXPECT_EQ(platform_->OpenForWriting(path.c_str()), kInvalidHandle);
   EXPECT_EQ(platform_->GetLastError(), 32u);
   EXPECT_EQ(ReadFileBytes(path), "#!MLF!#\r\n");
   EXPECT_TRUE(platform_->CloseHandle(reader));
   EXPECT_TRUE(platform_->CloseHandle(second_reader));
 
-  const Handle writer = platform_->CreateForWriting(path.c_str());
+  // Opening keeps the contents; only EmptyFile, with the lock held, cuts
+  // them.
+  const Handle writer = platform_->OpenForWriting(path.c_str());
   ASSERT_NE(writer, kInvalidHandle);
-  EXPECT_EQ(ReadFileBytes(path), "");  // emptied once the lock is held
+  EXPECT_EQ(ReadFileBytes(path), "#!MLF!#\r\n");
+  EXPECT_TRUE(platform_->EmptyFile(writer));
+  EXPECT_EQ(ReadFileBytes(path), "");
   EXPECT_TRUE(platform_->CloseHandle(writer));
 }
 
 TEST_F(PosixPlatformOpenTest, WriterKeepsEveryOtherOpenOff) {
   const std::string path = PathOf("out.srt");
-  const Handle writer = platform_->CreateForWriting(path.c_str());
+  const Handle writer = platform_->OpenForWriting(path.c_str());
   ASSERT_NE(writer, kInvalidHandle);
-  EXPECT_EQ(platform_->CreateForWriting(path.c_str()), kInvalidHandle);
+  EXPECT_EQ(platform_->OpenForWriting(path.c_str()), kInvalidHandle);
   EXPECT_EQ(platform_->GetLastError(), 32u);
   EXPECT_EQ(platform_->OpenForReading(path.c_str()), kInvalidHandle);
   EXPECT_EQ(platform_->GetLastError(), 32u);
@@ -210,9 +214,10 @@ TEST_F(PosixPlatformOpenTest, WriterKeepsEveryOtherOpenOff) {
 }
 
 TEST_F(PosixPlatformOpenTest, DevicesAndFifosAreOpenedWithoutTruncation) {
-  const Handle null_device = platform_->CreateForWriting("/dev/null");
+  const Handle null_device = platform_->OpenForWriting("/dev/null");
   ASSERT_NE(null_device, kInvalidHandle);
   EXPECT_EQ(platform_->GetFileType(null_device), FileType::kCharacter);
+  EXPECT_TRUE(platform_->EmptyFile(null_device));
   EXPECT_TRUE(WriteInChunks(null_device, "discarded", kStreamChunk));
   EXPECT_TRUE(platform_->CloseHandle(null_device));
 
@@ -220,10 +225,11 @@ TEST_F(PosixPlatformOpenTest, DevicesAndFifosAreOpenedWithoutTruncation) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::string received;
   std::thread reader([&] { received = ReadFileBytes(fifo).value_or(""); });
-  const Handle writer = platform_->CreateForWriting(fifo.c_str());
+  const Handle writer = platform_->OpenForWriting(fifo.c_str());
   EXPECT_NE(writer, kInvalidHandle) << platform_->GetLastError();
   if (writer == kInvalidHandle) ::close(::open(fifo.c_str(), O_WRONLY));
   EXPECT_EQ(platform_->GetFileType(writer), FileType::kPipe);
+  EXPECT_TRUE(platform_->EmptyFile(writer));
   EXPECT_TRUE(WriteInChunks(writer, "through the fifo", kStreamChunk));
   EXPECT_TRUE(platform_->CloseHandle(writer));
   reader.join();
@@ -234,7 +240,7 @@ using PosixPlatformTransferTest = PosixPlatformTest;
 
 TEST_F(PosixPlatformTransferTest, GatheredBytesReachTheFileAtClose) {
   const std::string path = PathOf("small.srt");
-  const Handle writer = platform_->CreateForWriting(path.c_str());
+  const Handle writer = platform_->OpenForWriting(path.c_str());
   ASSERT_NE(writer, kInvalidHandle);
   EXPECT_EQ(platform_->GetFileType(writer), FileType::kDisk);
   ASSERT_TRUE(WriteInChunks(writer, "line\r\n", kStreamChunk));
@@ -246,7 +252,7 @@ TEST_F(PosixPlatformTransferTest, GatheredBytesReachTheFileAtClose) {
 TEST_F(PosixPlatformTransferTest, ManyBlocksTravelIntactBothWays) {
   const std::string path = PathOf("large.srt");
   const std::string data = Pattern(3 * PosixPlatform::kBlockBytes + 1234);
-  const Handle writer = platform_->CreateForWriting(path.c_str());
+  const Handle writer = platform_->OpenForWriting(path.c_str());
   ASSERT_NE(writer, kInvalidHandle);
   const std::size_t half = data.size() / 2;
   // Stream-sized pieces, then one call larger than a block.
@@ -287,7 +293,7 @@ TEST_F(PosixPlatformTransferTest, HighDescriptorsWorkAsLowOnesDo) {
   }
   const std::string path = PathOf("high.srt");
   const std::string data = Pattern(PosixPlatform::kBlockBytes + 300);
-  const Handle writer = platform_->CreateForWriting(path.c_str());
+  const Handle writer = platform_->OpenForWriting(path.c_str());
   EXPECT_GT(writer, kHighest);
   EXPECT_TRUE(WriteInChunks(writer, data, kStreamChunk));
   EXPECT_TRUE(platform_->CloseHandle(writer));
@@ -299,7 +305,7 @@ TEST_F(PosixPlatformTransferTest, HighDescriptorsWorkAsLowOnesDo) {
 }
 
 TEST_F(PosixPlatformTransferTest, HandlesThatAreNotOpenFailWith6) {
-  const Handle writer = platform_->CreateForWriting(PathOf("x").c_str());
+  const Handle writer = platform_->OpenForWriting(PathOf("x").c_str());
   ASSERT_NE(writer, kInvalidHandle);
   EXPECT_TRUE(platform_->CloseHandle(writer));
   EXPECT_FALSE(platform_->CloseHandle(writer));
@@ -316,7 +322,7 @@ TEST_F(PosixPlatformTransferTest, HandlesThatAreNotOpenFailWith6) {
 }
 
 TEST_F(PosixPlatformTransferTest, CharacterDevicesFailAtOnce) {
-  const Handle full_device = platform_->CreateForWriting("/dev/full");
+  const Handle full_device = platform_->OpenForWriting("/dev/full");
   ASSERT_NE(full_device, kInvalidHandle);
   std::uint32_t written = 99;
   EXPECT_FALSE(platform_->WriteFile(full_device, "x", 1, &written));
@@ -448,7 +454,7 @@ TEST_F(PosixPlatformProcessTest, ExitProcessHandsOverGatheredBytes) {
   const std::string path = PathOf("left-open.srt");
   const int status = RunInChild([&] {
     PosixPlatform child_platform(0, nullptr);
-    const Handle writer = child_platform.CreateForWriting(path.c_str());
+    const Handle writer = child_platform.OpenForWriting(path.c_str());
     std::uint32_t written = 0;
     if (writer == kInvalidHandle ||
         !child_platform.WriteFile(writer, "never closed", 12, &written)) {

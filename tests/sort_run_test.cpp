@@ -92,8 +92,34 @@ TEST_F(SortRunTest, OutputIsCreatedBeforeTheInputIsOpened) {
   EXPECT_EQ(platform_.StandardOutput().substr(0, 2), "\r\n");
 }
 
+// A mistyped input name must not cost the earlier sorted copy: the output
+// is opened first, but emptied only once the input is open.
+TEST_F(SortRunTest, InputThatCannotBeOpenedKeepsAnExistingOutput) {
+  platform_.AddFile("trian.srt", "earlier copy\r\n");
+  platform_.SetArguments({"mlfsort", "trian.mlf"});
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 1);
+  EXPECT_EQ(ReportMessage(), "File not found.");
+  EXPECT_EQ(platform_.FileContents("trian.srt"), "earlier copy\r\n");
+  std::vector<Kind> opens;
+  for (const PlatformCall& call : platform_.calls()) {
+    if (call.kind == Kind::kOpenForWriting ||
+        call.kind == Kind::kOpenForReading || call.kind == Kind::kEmptyFile) {
+      opens.push_back(call.kind);
+    }
+  }
+  EXPECT_EQ(opens, (std::vector<Kind>{Kind::kOpenForWriting,
+                                      Kind::kOpenForReading}));
+  // Once the input opens, the old copy goes.
+  MemoryPlatform second;
+  second.AddFile("trian.srt", "earlier copy\r\n");
+  second.AddFile("trian.mlf", "xxb\r\nxxa\r\n");
+  second.SetArguments({"mlfsort", "trian.mlf"});
+  EXPECT_EQ(RunProcess(second, SystemModules(), &RunSort), 0);
+  EXPECT_EQ(second.FileContents("trian.srt"), "xxa\r\nxxb\r\n");
+}
+
 TEST_F(SortRunTest, OutputThatCannotBeCreatedLeavesTheInputUnopened) {
-  platform_.FailNext(Kind::kCreateForWriting, 1, platform_error::kAccessDenied);
+  platform_.FailNext(Kind::kOpenForWriting, 1, platform_error::kAccessDenied);
   EXPECT_EQ(Sort("xxa\r\n"), 1);
   EXPECT_EQ(ReportMessage(), "File access denied.");
   for (const PlatformCall& call : platform_.calls()) {
@@ -108,7 +134,7 @@ TEST_F(SortRunTest, OutputNamedLikeTheInputIsRefusedBeforeAnythingIsTouched) {
   EXPECT_EQ(ReportMessage(), "I/O error 32.");
   EXPECT_EQ(platform_.FileContents("x.srt"), "xxb\r\nxxa\r\n");
   for (const PlatformCall& call : platform_.calls()) {
-    EXPECT_NE(call.kind, Kind::kCreateForWriting);
+    EXPECT_NE(call.kind, Kind::kOpenForWriting);
   }
 }
 
@@ -133,7 +159,7 @@ TEST_F(SortRunTest, NamesThatCannotBeTakenWholeAreRefusedFirst) {
   EXPECT_EQ(ReportMessage(), "I/O error 206.");
   EXPECT_EQ(platform_.FileContents("b.srt"), "kept");
   for (const PlatformCall& call : platform_.calls()) {
-    EXPECT_NE(call.kind, Kind::kCreateForWriting);
+    EXPECT_NE(call.kind, Kind::kOpenForWriting);
   }
 }
 

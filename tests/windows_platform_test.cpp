@@ -53,10 +53,10 @@ TEST_F(WindowsPlatformOpenTest, FailedOpensLeaveTheSystemCode) {
   EXPECT_EQ(ReadFailure("missing.mlf"), platform_error::kFileNotFound);
   EXPECT_EQ(ReadFailure("nodir\\x.mlf"), platform_error::kPathNotFound);
   EXPECT_EQ(ReadFailure("folder"), platform_error::kAccessDenied);
-  EXPECT_EQ(platform_.CreateForWriting(PathOf("nodir\\x.srt").c_str()),
+  EXPECT_EQ(platform_.OpenForWriting(PathOf("nodir\\x.srt").c_str()),
             kInvalidHandle);
   EXPECT_EQ(platform_.GetLastError(), platform_error::kPathNotFound);
-  EXPECT_EQ(platform_.CreateForWriting(PathOf("folder").c_str()),
+  EXPECT_EQ(platform_.OpenForWriting(PathOf("folder").c_str()),
             kInvalidHandle);
   EXPECT_EQ(platform_.GetLastError(), platform_error::kAccessDenied);
 }
@@ -66,7 +66,7 @@ TEST_F(WindowsPlatformOpenTest, ReaderAndWriterKeepEachOtherOff) {
   ASSERT_TRUE(WriteFileBytes(name, "kept"));
   const Handle reader = platform_.OpenForReading(name.c_str());
   ASSERT_NE(reader, kInvalidHandle);
-  EXPECT_EQ(platform_.CreateForWriting(name.c_str()), kInvalidHandle);
+  EXPECT_EQ(platform_.OpenForWriting(name.c_str()), kInvalidHandle);
   EXPECT_EQ(platform_.GetLastError(), platform_error::kSharingViolation);
   // A second reader is welcome.
   const Handle second_reader = platform_.OpenForReading(name.c_str());
@@ -75,10 +75,10 @@ TEST_F(WindowsPlatformOpenTest, ReaderAndWriterKeepEachOtherOff) {
   EXPECT_TRUE(platform_.CloseHandle(reader));
   EXPECT_EQ(ReadFileBytes(name), "kept");
 
-  const Handle writer = platform_.CreateForWriting(name.c_str());
+  const Handle writer = platform_.OpenForWriting(name.c_str());
   ASSERT_NE(writer, kInvalidHandle);
   EXPECT_EQ(ReadFailure("x.mlf"), platform_error::kSharingViolation);
-  EXPECT_EQ(platform_.CreateForWriting(name.c_str()), kInvalidHandle);
+  EXPECT_EQ(platform_.OpenForWriting(name.c_str()), kInvalidHandle);
   EXPECT_EQ(platform_.GetLastError(), platform_error::kSharingViolation);
   EXPECT_TRUE(platform_.CloseHandle(writer));
 }
@@ -86,7 +86,7 @@ TEST_F(WindowsPlatformOpenTest, ReaderAndWriterKeepEachOtherOff) {
 TEST_F(WindowsPlatformOpenTest, CreatingEmptiesAnExistingFile) {
   const std::string name = PathOf("x.srt");
   ASSERT_TRUE(WriteFileBytes(name, "old contents"));
-  const Handle writer = platform_.CreateForWriting(name.c_str());
+  const Handle writer = platform_.OpenForWriting(name.c_str());
   ASSERT_NE(writer, kInvalidHandle);
   EXPECT_EQ(ReadFileBytes(name), "");
   EXPECT_TRUE(platform_.CloseHandle(writer));
@@ -106,19 +106,19 @@ TEST_F(WindowsPlatformOpenTest, SameFileIsFoundUnderEveryName) {
   EXPECT_FALSE(
       platform_.IsSameFile(PathOf("none").c_str(), PathOf("none").c_str()));
   // Asking opened nothing that stays: the file can be emptied at once.
-  const Handle writer = platform_.CreateForWriting(name.c_str());
+  const Handle writer = platform_.OpenForWriting(name.c_str());
   EXPECT_NE(writer, kInvalidHandle);
   EXPECT_TRUE(platform_.CloseHandle(writer));
 }
 
 TEST_F(WindowsPlatformOpenTest, FileTypesTellDisksDevicesAndPipes) {
   const std::string name = PathOf("x.srt");
-  const Handle writer = platform_.CreateForWriting(name.c_str());
+  const Handle writer = platform_.OpenForWriting(name.c_str());
   ASSERT_NE(writer, kInvalidHandle);
   EXPECT_EQ(platform_.GetFileType(writer), FileType::kDisk);
   EXPECT_TRUE(platform_.CloseHandle(writer));
 
-  const Handle device = platform_.CreateForWriting("NUL");
+  const Handle device = platform_.OpenForWriting("NUL");
   ASSERT_NE(device, kInvalidHandle);
   EXPECT_EQ(platform_.GetFileType(device), FileType::kCharacter);
   EXPECT_TRUE(platform_.CloseHandle(device));
@@ -142,7 +142,7 @@ TEST_F(WindowsPlatformTransferTest, BytesTravelIntactInStreamSizedReads) {
     bytes[index] = static_cast<char>(index * 131 & 0xFF);
   }
   const std::string name = PathOf("x.srt");
-  const Handle writer = platform_.CreateForWriting(name.c_str());
+  const Handle writer = platform_.OpenForWriting(name.c_str());
   ASSERT_NE(writer, kInvalidHandle);
   std::uint32_t written = 0;
   EXPECT_TRUE(platform_.WriteFile(writer, bytes.data(), 300, &written));
@@ -161,6 +161,21 @@ TEST_F(WindowsPlatformTransferTest, BytesTravelIntactInStreamSizedReads) {
   }
   EXPECT_EQ(read_back, bytes);
   EXPECT_TRUE(platform_.CloseHandle(reader));
+
+  // Opened again for writing, the file keeps its bytes until emptied.
+  const Handle again = platform_.OpenForWriting(name.c_str());
+  ASSERT_NE(again, kInvalidHandle);
+  const HANDLE peek = ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ |
+                                    FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  LARGE_INTEGER size{};
+  ASSERT_TRUE(::GetFileSizeEx(peek, &size));
+  EXPECT_EQ(size.QuadPart, 300);
+  EXPECT_TRUE(platform_.EmptyFile(again));
+  ASSERT_TRUE(::GetFileSizeEx(peek, &size));
+  EXPECT_EQ(size.QuadPart, 0);
+  ::CloseHandle(peek);
+  EXPECT_TRUE(platform_.CloseHandle(again));
 }
 
 TEST_F(WindowsPlatformTransferTest, PipesWhoseOtherEndIsGoneFail) {
@@ -184,7 +199,7 @@ TEST_F(WindowsPlatformTransferTest, PipesWhoseOtherEndIsGoneFail) {
 }
 
 TEST_F(WindowsPlatformTransferTest, ClosingAClosedHandleFails) {
-  const Handle writer = platform_.CreateForWriting(PathOf("x.srt").c_str());
+  const Handle writer = platform_.OpenForWriting(PathOf("x.srt").c_str());
   ASSERT_NE(writer, kInvalidHandle);
   EXPECT_TRUE(platform_.CloseHandle(writer));
   EXPECT_FALSE(platform_.CloseHandle(writer));

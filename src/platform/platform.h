@@ -136,7 +136,7 @@ class Platform {
   virtual ~Platform() = default;
 
   // The longest file name, in bytes, that OpenForReading and
-  // CreateForWriting accept. Longer names are refused by the text streams
+  // OpenForWriting accept. Longer names are refused by the text streams
   // with kFilenameTooLong rather than cut.
   virtual std::size_t MaxNameBytes() const = 0;
 
@@ -147,11 +147,18 @@ class Platform {
   // directory or not readable, 32 another instance is writing it).
   virtual Handle OpenForReading(const char* name) = 0;
 
-  // Creates a file, or empties an existing one, for writing. While it is
-  // open others may read the file but not write it. A file that another
+  // Opens a file for writing, creating it empty when it is missing; an
+  // existing file keeps its contents until EmptyFile, so that a run which
+  // then fails to open its input has destroyed nothing. While it is open
+  // others may read the file but not write it. A file that another
   // instance holds open is left untouched and the call fails with 32.
   // Returns kInvalidHandle on failure; GetLastError tells why.
-  virtual Handle CreateForWriting(const char* name) = 0;
+  virtual Handle OpenForWriting(const char* name) = 0;
+
+  // Cuts the file that `handle` (from OpenForWriting) is open on to length
+  // 0. Devices, FIFOs and terminals have no length and are left as they
+  // are. Returns false on failure; GetLastError tells why.
+  virtual bool EmptyFile(Handle handle) = 0;
 
   // The standard input, output or error handle. Returns kInvalidHandle, with
   // 6 left for GetLastError, when the process has none.
@@ -174,7 +181,7 @@ class Platform {
   virtual bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
                          std::uint32_t* bytes_written) = 0;
 
-  // Closes a handle from OpenForReading or CreateForWriting. Everything
+  // Closes a handle from OpenForReading or OpenForWriting. Everything
   // written to it has reached the file when this returns true.
   virtual bool CloseHandle(Handle handle) = 0;
 

@@ -266,23 +266,28 @@ Handle PosixPlatform::OpenForReading(const char* name) {
   return Adopt(descriptor);
 }
 
-Handle PosixPlatform::CreateForWriting(const char* name) {
+Handle PosixPlatform::OpenForWriting(const char* name) {
   struct stat status;
   const int descriptor = OpenLocked(name, O_WRONLY | O_CREAT, LOCK_EX, &status);
   if (descriptor == -1) {
     Fail(errno, name);
     return kInvalidHandle;
   }
-  // Emptied only now that the lock is held. Devices, FIFOs and terminals
-  // have no length to cut and refuse ftruncate.
-  if (S_ISREG(status.st_mode) &&
-      RetryOnInterrupt([&] { return ::ftruncate(descriptor, 0); }) == -1) {
-    const int failure = errno;
-    ::close(descriptor);
-    Fail(failure, name);
-    return kInvalidHandle;
-  }
   return Adopt(descriptor);
+}
+
+bool PosixPlatform::EmptyFile(Handle handle) {
+  struct stat status;
+  if (!IsDescriptor(handle)) return Fail(EBADF);
+  const int descriptor = static_cast<int>(handle);
+  if (::fstat(descriptor, &status) == -1) return Fail(errno);
+  // Devices, FIFOs and terminals have no length to cut and refuse
+  // ftruncate.
+  if (!S_ISREG(status.st_mode)) return true;
+  if (RetryOnInterrupt([&] { return ::ftruncate(descriptor, 0); }) == -1) {
+    return Fail(errno);
+  }
+  return true;
 }
 
 Handle PosixPlatform::GetStdHandle(StandardHandle which) {

@@ -45,11 +45,14 @@ class PosixPlatform final : public Platform {
   // another open holds the file for writing, and with 5 for a directory.
   Handle OpenForReading(const char* name) override;
 
-  // open(O_WRONLY | O_CREAT, 0666) with an exclusive, non-blocking flock,
-  // and only then truncation of a regular file (devices, FIFOs and
-  // terminals are not truncated). A file that another open holds is left
-  // untouched and the call fails with 32.
-  Handle CreateForWriting(const char* name) override;
+  // open(O_WRONLY | O_CREAT, 0666) with an exclusive, non-blocking flock.
+  // A file that another open holds is left untouched and the call fails
+  // with 32.
+  Handle OpenForWriting(const char* name) override;
+
+  // ftruncate of a regular file; devices, FIFOs and terminals succeed
+  // untouched.
+  bool EmptyFile(Handle handle) override;
 
   // Descriptor 0, 1 or 2; fails with 6 when that descriptor is closed.
   Handle GetStdHandle(StandardHandle which) override;

@@ -61,12 +61,20 @@ Handle WindowsPlatform::OpenForReading(const char* name) {
   return FromWin32(handle);
 }
 
-Handle WindowsPlatform::CreateForWriting(const char* name) {
+Handle WindowsPlatform::OpenForWriting(const char* name) {
   const HANDLE handle =
-      ::CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      ::CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) Fail();
   return FromWin32(handle);
+}
+
+bool WindowsPlatform::EmptyFile(Handle handle) {
+  if (::GetFileType(ToWin32(handle)) != FILE_TYPE_DISK) return true;
+  LARGE_INTEGER start{};
+  return (::SetFilePointerEx(ToWin32(handle), start, nullptr, FILE_BEGIN) &&
+          ::SetEndOfFile(ToWin32(handle))) ||
+         Fail();
 }
 
 Handle WindowsPlatform::GetStdHandle(StandardHandle which) {

@@ -42,9 +42,13 @@ class WindowsPlatform final : public Platform {
   // FILE_ATTRIBUTE_NORMAL). A directory is refused with 5.
   Handle OpenForReading(const char* name) override;
 
-  // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS,
-  // FILE_ATTRIBUTE_NORMAL).
-  Handle CreateForWriting(const char* name) override;
+  // CreateFileA(GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS,
+  // FILE_ATTRIBUTE_NORMAL): an existing file keeps its contents.
+  Handle OpenForWriting(const char* name) override;
+
+  // SetEndOfFile at offset 0 for a disk file; other kinds of handle succeed
+  // untouched.
+  bool EmptyFile(Handle handle) override;
 
   // Win32 GetStdHandle. A process started without the standard handle (a
   // null handle) gets kInvalidHandle with 6, like a failing call.

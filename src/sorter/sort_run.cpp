@@ -239,10 +239,13 @@ void RunSort(Process& process) {
   const std::string output_name =
       options.output_name.value_or(OutputNameFor(input_name));
   RefuseConflictingFiles(process, input_name, output_name);
+  // The output is opened (created when missing) before the input, but an
+  // existing one is emptied only once the input is open: a mistyped input
+  // name must not destroy an earlier sorted copy.
   TextStream output(platform);
   output.SetLineConvention(line_convention);
   output.Name(output_name);
-  output.OpenForWriting();
+  output.OpenForWriting(TextStream::Contents::kKept);
   CheckIo();
 
   // An empty input name reads standard input. The standard input stream
@@ -256,6 +259,8 @@ void RunSort(Process& process) {
     input_file.OpenForReading();
     CheckIo();
   }
+  output.Empty();
+  CheckIo();
 
   {
     // The index refers to key bytes held in the line store, so it is

@@ -55,11 +55,11 @@ void TextStream::OpenForReading() {
   TakeHandle(StandardHandle::kInput, &Platform::OpenForReading);
 }
 
-void TextStream::OpenForWriting() {
+void TextStream::OpenForWriting(Contents contents) {
   if (!BeginOpen(State::kWriting)) return;
   if (!TakeHandle(role_ == Role::kStandardError ? StandardHandle::kError
                                                 : StandardHandle::kOutput,
-                  &Platform::CreateForWriting)) {
+                  &Platform::OpenForWriting)) {
     return;
   }
   switch (platform_.GetFileType(handle_)) {
@@ -70,11 +70,20 @@ void TextStream::OpenForWriting() {
       return;
     case FileType::kCharacter:
       flush_at_end_of_write_ = true;
-      return;
+      break;
     case FileType::kDisk:
     case FileType::kPipe:
-      return;
+      break;
   }
+  if (contents == Contents::kEmptied) Empty();
+}
+
+void TextStream::Empty() {
+  if (state_ != State::kWriting) {
+    SetPendingIoError(kStreamNotWriting);
+    return;
+  }
+  if (close_handle_ && !platform_.EmptyFile(handle_)) LeavePlatformError();
 }
 
 void TextStream::ResetTransfer() {

@@ -74,11 +74,22 @@ class TextStream {
   // closed and the code is left.
   void OpenForReading();
 
-  // Creates the named file or empties an existing one, or opens standard
-  // output. Output to a character device (a console) is handed to the
-  // platform at the end of every write statement; anything else in blocks
-  // of 128 bytes and at close.
-  void OpenForWriting();
+  // What opening a named file for writing does to what it holds.
+  enum class Contents {
+    kEmptied,  // emptied at once: the file holds what the stream writes
+    kKept,     // kept until Empty(), which must come before any write
+  };
+
+  // Creates the named file, or opens an existing one and empties it as
+  // `contents` says, or opens standard output. Output to a character device
+  // (a console) is handed to the platform at the end of every write
+  // statement; anything else in blocks of 128 bytes and at close.
+  void OpenForWriting(Contents contents = Contents::kEmptied);
+
+  // Empties the named file of a stream opened for writing with its
+  // contents kept; nothing for standard output. On failure the code is
+  // left and the stream stays open.
+  void Empty();
 
   // True when the next byte is the end-of-text byte (CR convention), the
   // data is exhausted, or the stream cannot be read. Consumes nothing, but

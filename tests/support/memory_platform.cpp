@@ -132,8 +132,17 @@ Handle MemoryPlatform::OpenForReading(const char* name) {
   return Open(PlatformCall::kOpenForReading, name);
 }
 
-Handle MemoryPlatform::CreateForWriting(const char* name) {
-  return Open(PlatformCall::kCreateForWriting, name);
+Handle MemoryPlatform::OpenForWriting(const char* name) {
+  return Open(PlatformCall::kOpenForWriting, name);
+}
+
+bool MemoryPlatform::EmptyFile(Handle handle) {
+  std::optional<std::uint32_t> error = Count(PlatformCall::kEmptyFile);
+  const auto open = open_files_.find(handle);
+  const bool writable = open != open_files_.end() && open->second.writing;
+  if (!error && !writable) error = platform_error::kInvalidHandle;
+  if (!error) files_[open->second.name].clear();
+  return Record(PlatformCall::kEmptyFile, handle, 0, error, NameOf(handle));
 }
 
 Handle MemoryPlatform::GetStdHandle(StandardHandle which) {
@@ -330,12 +339,12 @@ std::optional<std::uint32_t> MemoryPlatform::OpenRefusal(
 }
 
 Handle MemoryPlatform::Open(PlatformCall::Kind kind, const std::string& name) {
-  const bool for_writing = kind == PlatformCall::kCreateForWriting;
+  const bool for_writing = kind == PlatformCall::kOpenForWriting;
   std::optional<std::uint32_t> error = Count(kind);
   if (!error) error = OpenRefusal(name, for_writing);
   Handle handle = kInvalidHandle;
   if (!error) {
-    if (for_writing) files_[name].clear();
+    if (for_writing) files_.try_emplace(name);
     handle = next_file_handle_++;
     open_files_[handle] = {name, for_writing, 0};
   }

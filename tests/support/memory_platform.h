@@ -3,7 +3,7 @@
 // every file and console call is recorded in order, and any of them can be
 // made to fail with a chosen code.
 //
-// Counted calls are the seven kinds in PlatformCall::Kind. They are counted
+// Counted calls are the kinds in PlatformCall::Kind. They are counted
 // from construction, ClearCalls or ResetFailures, whichever came last, so a
 // fault walk can fail call N = 1, 2, 3, ... in turn until N passes
 // counted_calls().
@@ -28,7 +28,8 @@ namespace mlfsort {
 struct PlatformCall {
   enum Kind {
     kOpenForReading,
-    kCreateForWriting,
+    kOpenForWriting,
+    kEmptyFile,
     kGetStdHandle,
     kGetFileType,
     kReadFile,
@@ -132,14 +133,16 @@ class MemoryPlatform final : public Platform {
   // --- Platform.
   std::size_t MaxNameBytes() const override { return max_name_bytes_; }
   Handle OpenForReading(const char* name) override;
-  Handle CreateForWriting(const char* name) override;
+  // Creates a missing file empty; an existing one keeps its contents.
+  Handle OpenForWriting(const char* name) override;
+  bool EmptyFile(Handle handle) override;
   Handle GetStdHandle(StandardHandle which) override;
   FileType GetFileType(Handle handle) override;
   bool ReadFile(Handle handle, void* buffer, std::uint32_t size,
                 std::uint32_t* bytes_read) override;
   bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
                  std::uint32_t* bytes_written) override;
-  // Only handles from OpenForReading and CreateForWriting can be closed; any
+  // Only handles from OpenForReading and OpenForWriting can be closed; any
   // other handle fails with code 6.
   bool CloseHandle(Handle handle) override;
   std::uint32_t GetLastError() override { return last_error_; }

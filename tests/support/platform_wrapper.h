@@ -22,9 +22,10 @@ class PlatformWrapper : public Platform {
   Handle OpenForReading(const char* name) override {
     return target_.OpenForReading(name);
   }
-  Handle CreateForWriting(const char* name) override {
-    return target_.CreateForWriting(name);
+  Handle OpenForWriting(const char* name) override {
+    return target_.OpenForWriting(name);
   }
+  bool EmptyFile(Handle handle) override { return target_.EmptyFile(handle); }
   Handle GetStdHandle(StandardHandle which) override {
     return target_.GetStdHandle(which);
   }
