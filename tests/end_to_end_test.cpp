@@ -480,6 +480,16 @@ TEST_F(EndToEndOptions, HelpVersionAndWrongOptionsTouchNoFile) {
   EXPECT_FALSE(fs::exists(PathOf("in.srt")));
 }
 
+// A short option is never taken for a name: neither -h nor an -o whose
+// value was left out touches a file.
+TEST_F(EndToEndOptions, ShortOptionsAreNoNames) {
+  WriteFile("srt", "kept");
+  ExpectNormalEnd(Run({"-h"}));
+  EXPECT_EQ(Run({"-o", "-e", "in.mlf"}).exit_status, 2);
+  EXPECT_EQ(ReadFile("srt"), "kept");
+  EXPECT_FALSE(fs::exists(PathOf("-e")));
+}
+
 TEST_F(EndToEndOptions, OutputOptionChoosesTheNameAndKeepsTheRefusal) {
   WriteFile("in.mlf", kSmallInput);
   ExpectNormalEnd(Run({"--output", "sorted.txt", "in.mlf"}));

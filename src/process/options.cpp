@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <iterator>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -17,34 +18,43 @@
 namespace mlfsort {
 namespace {
 
-// One option: its name without the leading "--", the name of its value in
-// the help text (empty for an option without a value), its description in
-// the help text, and how it is recorded. `record` returns false when the
-// value is not one the option takes.
+// One option: its short letter ('\0' for none), its long name without the
+// leading "--", the name of its value in the help text (empty for an option
+// without a value), its description in the help text, and how it is
+// recorded. `record` returns false when the value is not one the option
+// takes.
 struct OptionRow {
+  char letter;
   std::string_view name;
   std::string_view value_name;
   std::string_view description;
   bool (*record)(std::string_view value, CommandOptions* options);
 };
 
+constexpr char kNoLetter = '\0';
+// The value name of options whose value is a file name.
+constexpr std::string_view kFileValue = "FILE";
+
 constexpr OptionRow kOptionTable[] = {
-    {"lf", "", "lines end at LF, CR LF or CR; written lines end in LF",
+    {'l', "lf", "", "lines end at LF, CR LF or CR; written lines end in LF",
      [](std::string_view, CommandOptions* options) {
        options->line_convention = LineConvention::kLf;
        return true;
      }},
-    {"entries", "", "sort whole label entries by their first lines",
+    {'e', "entries", "", "sort whole label entries by their first lines",
      [](std::string_view, CommandOptions* options) {
        options->entries = true;
        return true;
      }},
-    {"output", "FILE", "write the sorted copy to FILE, not the derived name",
+    {'o', "output", kFileValue,
+     "write the sorted copy to FILE, not the derived name",
      [](std::string_view value, CommandOptions* options) {
        options->output_name = std::string(value);
+       ++options->outputs_given;
        return true;
      }},
-    {"threads", "N", "sort with at most N threads; 1 keeps all work on one",
+    {kNoLetter, "threads", "N",
+     "sort with at most N threads; 1 keeps all work on one",
      [](std::string_view value, CommandOptions* options) {
        int threads = 0;
        const auto [end, error] =
@@ -56,19 +66,25 @@ constexpr OptionRow kOptionTable[] = {
        options->threads = threads;
        return true;
      }},
-    {"help", "", "display this help and exit",
+    {'q', "quiet", "", "write no warnings (failures are always reported)",
+     [](std::string_view, CommandOptions* options) {
+       options->quiet = true;
+       return true;
+     }},
+    {'h', "help", "", "display this help and exit",
      [](std::string_view, CommandOptions* options) {
        options->action = CommandOptions::Action::kHelp;
        return true;
      }},
-    {"version", "", "output version information and exit",
+    {'V', "version", "", "output version information and exit",
      [](std::string_view, CommandOptions* options) {
        options->action = CommandOptions::Action::kVersion;
        return true;
      }},
 };
 
-constexpr std::string_view kOptionPrefix = "--";
+constexpr std::string_view kLongPrefix = "--";
+constexpr std::string_view kEndOfOptions = "--";
 
 constexpr std::string_view kHelpHead =
     "Usage: mlfsort [OPTION]... [FILE]\n"
@@ -77,7 +93,9 @@ constexpr std::string_view kHelpHead =
     "beginning with '#' are copied at once; every other line is held, and one\n"
     "line per sort key (bytes 3 to 101, ignoring letter case) is written in\n"
     "key order, the last one read of each key.\n"
-    "\n";
+    "\n"
+    "Mandatory arguments to long options are mandatory for short options "
+    "too.\n";
 
 constexpr std::string_view kHelpTail =
     "\n"
@@ -96,8 +114,20 @@ constexpr std::string_view kHelpTail =
     "at once.\n"
     "\n"
     "The sorted copy is named after FILE up to and including its first '.',\n"
-    "followed by 'srt' (train.mlf gives train.srt, labels gives srt). It is\n"
-    "created or emptied before FILE is opened, and never over FILE itself.\n"
+    "followed by 'srt' (train.mlf gives train.srt, labels gives srt), unless "
+    "-o\n"
+    "names it (the last of several -o counts). It is created or emptied "
+    "before\n"
+    "FILE is opened, and never over FILE itself.\n"
+    "\n"
+    "Short options may be bundled (-le). An argument beginning with '-' is an\n"
+    "option, except '-' alone, until a lone '--', after which every argument "
+    "is\n"
+    "a name: write ./-x.mlf or -- -x.mlf for a file named -x.mlf. A value "
+    "given\n"
+    "as the next argument must not begin with '-' unless it is '-' alone: "
+    "write\n"
+    "-o ./-x.srt, or attach it (-o-x.srt, --output=-x.srt).\n"
     "\n"
     "Exit status:\n"
     " 0  the sorted copy was written completely\n"
@@ -116,10 +146,23 @@ constexpr std::string_view kVersionText =
 constexpr std::string_view kTryHelp =
     "Try 'mlfsort --help' for more information.\n";
 
-const OptionRow* FindOption(std::string_view name) {
+const OptionRow* FindLongOption(std::string_view name) {
   const auto row = std::ranges::find(
       kOptionTable, name, [](const OptionRow& option) { return option.name; });
   return row == std::end(kOptionTable) ? nullptr : row;
+}
+
+const OptionRow* FindShortOption(char letter) {
+  if (letter == kNoLetter) return nullptr;
+  const auto row =
+      std::ranges::find(kOptionTable, letter,
+                        [](const OptionRow& option) { return option.letter; });
+  return row == std::end(kOptionTable) ? nullptr : row;
+}
+
+// An option or a bundle of them; a lone "-" is a name.
+bool LooksLikeOption(std::string_view argument) {
+  return argument.size() >= 2 && argument.front() == '-';
 }
 
 CommandOptions UsageError(std::string what) {
@@ -129,9 +172,124 @@ CommandOptions UsageError(std::string what) {
   return options;
 }
 
-// "--name" or "--name=VALUE", as the help text shows the option.
+// The error for a value left out before an argument, `next`, that looks
+// like an option, with the way to give `next` as the value after all: a
+// file name as a path, any other value attached.
+std::string ValueLooksLikeOption(const OptionRow& option, bool is_long,
+                                 const std::string& written,
+                                 std::string_view next) {
+  const bool is_file = option.value_name == kFileValue;
+  std::string escape = written;
+  if (is_file) {
+    escape += " ./";
+  } else if (is_long) {
+    escape += '=';
+  }
+  escape += next;
+  return "option '" + written + "' requires an argument; '" +
+         std::string(next) + "' looks like an option (write " + escape +
+         (is_file ? " for a file of that name)" : " to give it as the value)");
+}
+
+// Records `option`, written as `written` ("--output" or "-o"). Its value, if
+// it takes one, is `attached` or else the next argument, which `index` then
+// passes. Returns the usage error, or "" when there is none.
+std::string RecordOption(const OptionRow& option, const std::string& written,
+                         std::optional<std::string_view> attached,
+                         const std::vector<std::string>& arguments,
+                         std::size_t& index, CommandOptions& options) {
+  const bool is_long = written.starts_with(kLongPrefix);
+  std::string_view value = attached.value_or("");
+  if (option.value_name.empty()) {
+    if (attached) return "option '" + written + "' doesn't allow an argument";
+  } else {
+    if (!attached && index + 1 < arguments.size()) {
+      value = arguments[index + 1];
+      if (LooksLikeOption(value)) {
+        return ValueLooksLikeOption(option, is_long, written, value);
+      }
+      ++index;
+    }
+    // An empty value names nothing (as a file name it would stand for
+    // standard output).
+    if (value.empty()) {
+      return is_long
+                 ? "option '" + written + "' requires an argument"
+                 : "option requires an argument -- '" + written.substr(1) + "'";
+    }
+  }
+  if (!option.record(value, &options)) {
+    return "invalid argument '" + std::string(value) + "' for '" + written +
+           "'";
+  }
+  return "";
+}
+
+// Whether parsing ends after an option: on `error`, which then becomes the
+// result, or when the option asked for help or the version.
+bool EndsParsing(std::string error, CommandOptions& options) {
+  if (!error.empty()) options = UsageError(std::move(error));
+  return options.action != CommandOptions::Action::kSort;
+}
+
+// Records the long option arguments[index], "--name" or "--name=VALUE".
+// Returns whether parsing ends there.
+bool ParseLongOption(const std::vector<std::string>& arguments,
+                     std::size_t& index, CommandOptions& options) {
+  const std::string_view body =
+      std::string_view(arguments[index]).substr(kLongPrefix.size());
+  const std::size_t equals = body.find('=');
+  const OptionRow* option = FindLongOption(body.substr(0, equals));
+  if (option == nullptr) {
+    return EndsParsing("unrecognized option '" + arguments[index] + "'",
+                       options);
+  }
+  std::optional<std::string_view> attached;
+  if (equals != std::string_view::npos) attached = body.substr(equals + 1);
+  const std::string written =
+      std::string(kLongPrefix) + std::string(option->name);
+  return EndsParsing(
+      RecordOption(*option, written, attached, arguments, index, options),
+      options);
+}
+
+// Records the bundle of short options arguments[index], such as "-le" or
+// "-leoFILE". Returns whether parsing ends there.
+bool ParseShortOptions(const std::vector<std::string>& arguments,
+                       std::size_t& index, CommandOptions& options) {
+  const std::string_view bundle = arguments[index];
+  for (std::size_t at = 1; at < bundle.size(); ++at) {
+    const char letter = bundle[at];
+    const OptionRow* option = FindShortOption(letter);
+    if (option == nullptr) {
+      return EndsParsing(std::string("invalid option -- '") + letter + "'",
+                         options);
+    }
+    // A value ends the bundle: the rest of it, if any, is the value.
+    std::optional<std::string_view> attached;
+    if (!option->value_name.empty() && at + 1 < bundle.size()) {
+      attached = bundle.substr(at + 1);
+    }
+    if (EndsParsing(RecordOption(*option, {'-', letter}, attached, arguments,
+                                 index, options),
+                    options)) {
+      return true;
+    }
+    if (attached) break;
+  }
+  return false;
+}
+
+// "-o, --output=FILE", or "    --threads=N" for an option without a short
+// letter, as the help text shows the option.
 std::string Synopsis(const OptionRow& option) {
-  std::string synopsis(kOptionPrefix);
+  std::string synopsis;
+  if (option.letter == kNoLetter) {
+    synopsis = "    ";
+  } else {
+    synopsis = {'-', option.letter, ',', ' '};
+  }
+  synopsis += kLongPrefix;
   synopsis += option.name;
   if (!option.value_name.empty()) {
     synopsis += '=';
@@ -147,47 +305,15 @@ CommandOptions ParseCommandOptions(const std::vector<std::string>& arguments) {
   bool options_ended = false;
   for (std::size_t index = 0; index < arguments.size(); ++index) {
     const std::string& argument = arguments[index];
-    if (options_ended || !argument.starts_with(kOptionPrefix)) {
-      if (!options.input_name && !argument.empty()) {
-        options.input_name = argument;
-      }
-      continue;
-    }
-    if (argument == kOptionPrefix) {
+    if (options_ended || !LooksLikeOption(argument)) {
+      if (!argument.empty()) options.names.push_back(argument);
+    } else if (argument == kEndOfOptions) {
       options_ended = true;
-      continue;
+    } else if (argument.starts_with(kLongPrefix)
+                   ? ParseLongOption(arguments, index, options)
+                   : ParseShortOptions(arguments, index, options)) {
+      return options;
     }
-    const std::string_view body =
-        std::string_view(argument).substr(kOptionPrefix.size());
-    const std::size_t equals = body.find('=');
-    const std::string_view name = body.substr(0, equals);
-    const OptionRow* option = FindOption(name);
-    if (option == nullptr) {
-      return UsageError("unrecognized option '" + argument + "'");
-    }
-    const std::string quoted_name = "'--" + std::string(name) + "'";
-    std::optional<std::string_view> value;
-    if (equals != std::string_view::npos) value = body.substr(equals + 1);
-    if (option->value_name.empty()) {
-      if (value) {
-        return UsageError("option " + quoted_name +
-                          " doesn't allow an argument");
-      }
-    } else {
-      // As with --name=VALUE, the next argument is the value whatever it
-      // looks like.
-      if (!value && index + 1 < arguments.size()) value = arguments[++index];
-      // An empty value names nothing (as a file name it would stand for
-      // standard output).
-      if (!value || value->empty()) {
-        return UsageError("option " + quoted_name + " requires an argument");
-      }
-    }
-    if (!option->record(value.value_or(""), &options)) {
-      return UsageError("invalid argument '" + std::string(value.value_or("")) +
-                        "' for " + quoted_name);
-    }
-    if (options.action != CommandOptions::Action::kSort) return options;
   }
   return options;
 }

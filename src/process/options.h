@@ -1,12 +1,22 @@
 // Command-line options: what a run is asked to do beside sorting its input
 // under the derived name.
 //
-// An argument that begins with "--", anywhere before a lone "--", is an
-// option; after a lone "--" every argument is a plain argument. An option
-// that takes a value has it as "--name=value" or as the next argument
-// ("--name value"). Plain arguments keep the meaning they have without
-// options: the first non-empty one is the input name, the rest are ignored.
-// A name beginning with a single "-" is a plain argument.
+// Options are read as getopt reads them. Before a lone "--", an argument of
+// two or more bytes that begins with "-" is an option: a long option when it
+// begins with "--" ("--output"), else a bundle of one-letter short options
+// ("-le" is "-l -e"). Every other argument is a plain argument: a lone "-",
+// one that does not begin with "-", and every argument after a lone "--";
+// so "./-x.mlf" or "-- -x.mlf" name a file "-x.mlf". An option that takes a
+// value has it attached
+// ("--output=FILE", "-oFILE", at the end of a bundle "-leoFILE") or as the
+// next argument ("--output FILE", "-o FILE"). A next argument that looks
+// like an option is not taken as the value but is a usage error, so that a
+// forgotten value neither names a file after an option nor drops that
+// option; such a value is given attached, or as "./-x" for a file. A lone
+// "-" is a value like any other.
+//
+// Plain arguments keep the meaning they have without options: the first
+// non-empty one is the input name.
 //
 // The options are rows of one table (options.cpp), from which both the
 // parser and the --help text are made, so the two cannot drift apart. An
@@ -28,26 +38,34 @@ namespace mlfsort {
 struct CommandOptions {
   enum class Action {
     kSort,        // the tool's job, under the options below
-    kHelp,        // --help: the help text on standard output, status 0
-    kVersion,     // --version: the version text on standard output, status 0
+    kHelp,        // -h, --help: the help text on standard output, status 0
+    kVersion,     // -V, --version: the version text on standard output,
+                  // status 0
     kUsageError,  // a wrong option: the error on standard error, status 2
   };
 
   Action action = Action::kSort;
-  // The first non-empty plain argument; without one the run asks for it.
-  std::optional<std::string> input_name;
-  // --output: the name of the sorted copy, instead of the derived one.
+  // The non-empty plain arguments, in order. The first is the input name;
+  // without one the run asks for it.
+  std::vector<std::string> names;
+  // -o, --output: the name of the sorted copy, instead of the derived one;
+  // the last of several counts.
   std::optional<std::string> output_name;
-  // --lf: how lines end in the input, the output file and on the standard
+  // How many -o or --output were given.
+  int outputs_given = 0;
+  // -l, --lf: how lines end in the input, the output file and on the standard
   // streams.
   LineConvention line_convention = LineConvention::kCr;
-  // --entries: sort whole label entries by their first lines rather than
+  // -e, --entries: sort whole label entries by their first lines rather than
   // single lines, keeping every line.
   bool entries = false;
   // --threads: how many threads the sort may use (1: all on one thread).
   // The sort chooses when the command line does not say.
   std::optional<int> threads;
-  // kUsageError: what is wrong, such as "unrecognized option '--x'".
+  // -q, --quiet: no warnings are wanted; failures are reported all the same.
+  bool quiet = false;
+  // kUsageError: what is wrong, such as "unrecognized option '--x'" or
+  // "invalid option -- 'x'"; one line.
   std::string usage_error;
 };
 

@@ -26,7 +26,7 @@ constexpr std::size_t kSortKeyStart = 2;  // the key starts at the third byte
 constexpr std::size_t kSortKeyBytes = 99;
 
 std::string InputName(Process& process, const CommandOptions& options) {
-  if (options.input_name) return *options.input_name;
+  if (!options.names.empty()) return options.names.front();
   TextStream& standard_output = process.streams.output;
   TextStream& standard_input = process.streams.input;
   standard_output.WriteText(kPrompt);
