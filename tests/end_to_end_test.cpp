@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "sorter/run_warnings.h"
 #include "support/binary_runner.h"
 #include "support/binary_test_fixture.h"
 #include "support/same_bytes.h"
@@ -512,18 +513,64 @@ TEST_F(EndToEndOptions, EntriesKeepTheRefusalAndTheReport) {
   EXPECT_EQ(ReadFile("in.srt"), kSmallInput);  // one open entry: as it was
 }
 
-TEST_F(EndToEndOptions, HintOnlyWhereTheDefaultReadsLfLinesAsOne) {
-  const std::string lf_input = "#!MLF!#\n\"*/b\"\n";
-  WriteFile("lf.mlf", lf_input);
+// Each line on standard error where its case arises, and none elsewhere:
+// LF bytes under the CR convention, dropped lines, a surprising output
+// name, ignored arguments, a failure.
+TEST_F(EndToEndOptions, StandardErrorSaysWhatTheRunDidNotShow) {
+  WriteFile("lf.mlf", "#!MLF!#\n\"*/b\"\n");
   WriteFile("crlf.mlf", kSmallInput);
-  const RunResult hinted = Run({"lf.mlf"});
-  ExpectNormalEnd(hinted, kTwoLineEnds);
-  EXPECT_EQ(hinted.stderr_bytes,
-            "mlfsort: warning: lf.mlf has no CR line ends and was read as one "
-            "line; use --lf for LF line ends.\n");
-  EXPECT_EQ(ReadFile("lf.srt"), lf_input + "\r\n");
-  EXPECT_EQ(Run({"crlf.mlf"}).stderr_bytes, "");
-  EXPECT_EQ(Run({"--lf", "lf.mlf"}).stderr_bytes, "");
+  WriteFile("dups.mlf", "xxa\n.\nyyb\n.\n");
+  const std::string lf_warning =
+      "mlfsort: warning: 1 line of 'lf.mlf' holds an LF byte, read as part of "
+      "the line (lines end at CR); -l reads LF line ends\n";
+  const std::string dropped =
+      "mlfsort: warning: 1 of 4 sortable lines had the key of a line read "
+      "later and was dropped; -e keeps whole label entries\n";
+  const std::string bare_name =
+      "mlfsort: note: wrote '.srt' (the name is cut after its first '.'); -o "
+      "chooses the name\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"lf.mlf"}, lf_warning},
+      {{"--lf", "lf.mlf"}, ""},
+      {{"crlf.mlf"}, ""},
+      {{"-l", "dups.mlf"}, dropped},
+      {{"-le", "dups.mlf"}, ""},
+      {{"-l", "./dups.mlf"}, dropped + bare_name},
+      {{"-lq", "./dups.mlf"}, ""},
+      {{"crlf.mlf", "lf.mlf", "x"},
+       "mlfsort: warning: 2 further arguments ignored ('lf.mlf', ...)\n"},
+  };
+  for (const auto& [arguments, expected] : cases) {
+    SCOPED_TRACE(arguments.back());
+    const RunResult result = Run(arguments);
+    ExpectNormalEnd(result);
+    EXPECT_EQ(result.stderr_bytes, expected);
+  }
+  const RunResult missing = Run({"-q", "trian.mlf"});
+  ExpectFailureReport(missing, "\r\n", "EInOutError", "File not found.");
+  EXPECT_TRUE(missing.stderr_bytes.starts_with(
+      "mlfsort: cannot open 'trian.mlf' for reading: "))
+      << missing.stderr_bytes;
+  EXPECT_EQ(std::count(missing.stderr_bytes.begin(), missing.stderr_bytes.end(),
+                       '\n'),
+            1);
+}
+
+// What the line modes say of `input` on standard error: that lines were
+// dropped, when the model drops any.
+std::string DroppedLinesLine(std::string_view input,
+                             LineConvention convention) {
+  const auto sortable = [convention](std::string_view bytes) {
+    const std::vector<std::string> lines = ModelSplitLines(bytes, convention);
+    return static_cast<std::uint64_t>(std::count_if(
+        lines.begin(), lines.end(),
+        [](const std::string& line) { return !ModelIsPassThrough(line); }));
+  };
+  const std::uint64_t read = sortable(input);
+  const std::uint64_t kept =
+      sortable(ModelSortedOutput(input, convention, ModelMode::kLines));
+  if (kept == read) return "";
+  return "mlfsort: " + DroppedLinesWarning(read - kept, read) + "\n";
 }
 
 // One test per corpus file, so that CTest names each; without the corpus the
@@ -578,7 +625,7 @@ TEST_P(EndToEndCorpusFile, SortsLikeTheModelWithLf) {
   WriteFile("in.mlf", input_);
   const RunResult result = Run({"--lf", "in.mlf"});
   ExpectNormalEnd(result, "\n\n");
-  EXPECT_EQ(result.stderr_bytes, "");
+  EXPECT_EQ(result.stderr_bytes, DroppedLinesLine(input_, LineConvention::kLf));
   EXPECT_TRUE(SameBytes(ReadFile("in.srt").value_or("<no in.srt>"),
                         ModelSortedOutput(input_, LineConvention::kLf)));
 }

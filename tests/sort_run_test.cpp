@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <regex>
 #include <string>
 #include <utility>
@@ -107,8 +108,8 @@ TEST_F(SortRunTest, InputThatCannotBeOpenedKeepsAnExistingOutput) {
       opens.push_back(call.kind);
     }
   }
-  EXPECT_EQ(opens, (std::vector<Kind>{Kind::kOpenForWriting,
-                                      Kind::kOpenForReading}));
+  EXPECT_EQ(opens,
+            (std::vector<Kind>{Kind::kOpenForWriting, Kind::kOpenForReading}));
   // Once the input opens, the old copy goes.
   MemoryPlatform second;
   second.AddFile("trian.srt", "earlier copy\r\n");
@@ -161,6 +162,92 @@ TEST_F(SortRunTest, NamesThatCannotBeTakenWholeAreRefusedFirst) {
   for (const PlatformCall& call : platform_.calls()) {
     EXPECT_NE(call.kind, Kind::kOpenForWriting);
   }
+}
+
+// Standard error on the output or the input is refused as standard output
+// is, and not a word goes there: it would land in the file it protects.
+TEST_F(SortRunTest, StandardErrorOnTheRunsFilesIsRefusedInSilence) {
+  for (const char* file : {"train.srt", "train.mlf"}) {
+    SCOPED_TRACE(file);
+    MemoryPlatform platform;
+    platform.AddFile("train.mlf", "xxb\r\nxxa\r\n");
+    platform.AddFile("train.srt", "earlier");
+    platform.SetStandardFile(StandardHandle::kError, file);
+    platform.SetArguments({"mlfsort", "train.mlf", "ignored.mlf"});
+    EXPECT_EQ(RunProcess(platform, SystemModules(), &RunSort), 1);
+    EXPECT_TRUE(platform.StandardOutput().ends_with("\nI/O error 32.\r\n"));
+    EXPECT_EQ(platform.StandardError(), "");
+    EXPECT_EQ(platform.FileContents("train.srt"), "earlier");
+    EXPECT_EQ(platform.FileContents("train.mlf"), "xxb\r\nxxa\r\n");
+    for (const PlatformCall& call : platform.calls()) {
+      EXPECT_NE(call.kind, Kind::kOpenForWriting);
+    }
+  }
+}
+
+// A failure's line names the file, the operation and the system's words
+// (the in-memory platform's are "error <code>"), after the warnings; -q
+// drops the warnings, never the failure's line.
+TEST_F(SortRunTest, FailureLineTellsTheFileAndWhatWasDone) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::optional<Kind> failing;
+    std::string error;
+  };
+  const Case cases[] = {
+      {{"mlfsort", "missing.mlf"},
+       std::nullopt,
+       "mlfsort: cannot open 'missing.mlf' for reading: error 2\n"},
+      {{"mlfsort", "train.mlf", "b.mlf"},
+       Kind::kWriteFile,
+       "mlfsort: warning: 1 further argument ignored ('b.mlf')\n"
+       "mlfsort: cannot write 'train.srt': error 112\n"},
+      {{"mlfsort", "-q", "train.mlf", "b.mlf"},
+       Kind::kEmptyFile,
+       "mlfsort: cannot empty 'train.srt': error 112\n"},
+      {{"mlfsort", "-o", "train.mlf", "train.mlf"},
+       std::nullopt,
+       "mlfsort: 'train.mlf' is the input file; choose another output with "
+       "-o\n"},
+  };
+  for (const Case& run : cases) {
+    SCOPED_TRACE(run.error);
+    MemoryPlatform platform;
+    platform.AddFile("train.mlf", std::string(300, 'x') + "\r\n");
+    platform.SetArguments(run.arguments);
+    // Standard output is written at the end: the first write is the
+    // output's.
+    if (run.failing) {
+      platform.FailNext(*run.failing, 1, platform_error::kDiskFull);
+    }
+    EXPECT_EQ(RunProcess(platform, SystemModules(), &RunSort), 1);
+    EXPECT_EQ(platform.StandardError(), run.error);
+  }
+}
+
+TEST_F(SortRunTest, WarningsTellDroppedLinesAndSurprisingOutputNames) {
+  const auto run = [](std::vector<std::string> arguments) {
+    MemoryPlatform platform;
+    platform.AddDirectory(".");
+    platform.AddFile("./x.mlf", "xxa\r\n.\r\nyya\r\n.\r\nzzb\r\n");
+    platform.AddFile("x.mlf", "xxa\r\nxxb\r\n");
+    platform.SetArguments(std::move(arguments));
+    EXPECT_EQ(RunProcess(platform, SystemModules(), &RunSort), 0);
+    return platform.StandardError();
+  };
+  EXPECT_EQ(run({"mlfsort", "./x.mlf"}),
+            "mlfsort: warning: 2 of 5 sortable lines had the key of a line "
+            "read later and were dropped; -e keeps whole label entries\n"
+            "mlfsort: note: wrote '.srt' (the name is cut after its first "
+            "'.'); -o chooses the name\n");
+  EXPECT_EQ(run({"mlfsort", "-e", "./x.mlf"}),
+            "mlfsort: note: wrote '.srt' (the name is cut after its first "
+            "'.'); -o chooses the name\n");
+  EXPECT_EQ(run({"mlfsort", "-o", "sorted", "./x.mlf"}),
+            "mlfsort: warning: 2 of 5 sortable lines had the key of a line "
+            "read later and were dropped; -e keeps whole label entries\n");
+  EXPECT_EQ(run({"mlfsort", "-q", "./x.mlf"}), "");
+  EXPECT_EQ(run({"mlfsort", "x.mlf"}), "");
 }
 
 TEST_F(SortRunTest, FailureKeepsOnlyTheWholeBlocksWrittenOut) {
@@ -220,17 +307,28 @@ TEST_F(SortRunTest, EmptyNameReadsTheRestOfStandardInput) {
 
 // The hint goes to standard error only when the whole input was one line
 // holding an LF, so that it held no CR at all.
-TEST_F(SortRunTest, LfHintOnlyWhenTheInputHeldNoCr) {
-  const std::string hint =
-      "mlfsort: warning: train.mlf has no CR line ends and was read as one "
-      "line; use --lf for LF line ends.\n";
+// Under the CR convention an LF ends no line; every line that holds one is
+// counted, wherever it lies: in a file with no CR at all, in one stray line
+// of a CR LF file, across buffers.
+TEST_F(SortRunTest, LineFeedWarningCountsEveryLineHoldingOne) {
+  const auto warning = [](const std::string& count) {
+    return "mlfsort: warning: " + count +
+           " of 'train.mlf' hold an LF byte, read as part of the line (lines "
+           "end at CR); -l reads LF line ends\n";
+  };
+  const std::string one =
+      "mlfsort: warning: 1 line of 'train.mlf' holds an LF byte, read as part "
+      "of the line (lines end at CR); -l reads LF line ends\n";
+  std::string many;
+  for (int i = 0; i < 50; ++i) many += "xx" + std::to_string(i) + "\nz\r\n";
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"#!MLF!#\nxxb\nxxa\n", hint},
-      {"xxb\nxxa", hint},
-      {"xxb\nxxa\x1a\r\n", hint},  // nothing after byte 26 is read
-      {"xxb\nxxa\n\r", ""},        // one line, but ended by a CR
-      {"xxb\r\nxxa\n", ""},
-      {"xxb", ""},
+      {"#!MLF!#\nxxb\nxxa\n", one},
+      {"xxb\r\nxxa\nyy\r\n", one},       // one stray LF in a CR LF file
+      {"xxb\nxxa\x1a\nxxc\n\r\n", one},  // nothing after byte 26 is read
+      {"xxa\nb\r\nxxc\nd\rxxe\r\n", warning("2 lines")},
+      {std::string(200, 'x') + "\n" + std::string(100, 'y') + "\r\n", one},
+      {many, warning("50 lines")},
+      {"xxb\r\nxxa\r", ""},
       {"", ""},
   };
   for (const auto& [input, expected] : cases) {
@@ -241,15 +339,21 @@ TEST_F(SortRunTest, LfHintOnlyWhenTheInputHeldNoCr) {
     EXPECT_EQ(RunProcess(platform, SystemModules(), &RunSort), 0);
     EXPECT_EQ(platform.StandardError(), expected);
     EXPECT_EQ(platform.StandardOutput(), "\r\n\r\n");
+    MemoryPlatform quiet;
+    quiet.AddFile("train.mlf", input);
+    quiet.SetArguments({"mlfsort", "-q", "train.mlf"});
+    EXPECT_EQ(RunProcess(quiet, SystemModules(), &RunSort), 0);
+    EXPECT_EQ(quiet.StandardError(), "");
   }
 }
 
-TEST_F(SortRunTest, LfHintNamesStandardInputAndCannotFailTheRun) {
+TEST_F(SortRunTest, LineFeedWarningNamesStandardInputAndCannotFailTheRun) {
   platform_.SetArguments({"mlfsort"});
   platform_.SetStandardInput("\r\nxxb\nxxa\n");
   EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 0);
-  EXPECT_EQ(platform_.StandardError().substr(0, 33),
-            "mlfsort: warning: standard input ");
+  EXPECT_TRUE(platform_.StandardError().starts_with(
+      "mlfsort: warning: 1 line of standard input holds an LF byte"))
+      << platform_.StandardError();
 
   MemoryPlatform no_error_stream;
   no_error_stream.CloseStandardError();

@@ -188,6 +188,15 @@ class Platform {
   // The code left by the last failing call.
   virtual std::uint32_t GetLastError() = 0;
 
+  // The system's own words for the failure that left `code` (the system's
+  // text for its own error number, such as "No such file or directory"),
+  // into `text` of `size` bytes (at least 1), cut to fit, zero-terminated,
+  // without a closing full stop. For the code GetLastError gives now they
+  // describe that very failure; another code is described as best the
+  // platform can. Allocates nothing: it runs on failure paths.
+  virtual void DescribeError(std::uint32_t code, char* text,
+                             std::size_t size) = 0;
+
   // True when both names exist and designate the same file, also through a
   // symbolic or hard link; false when they do not or when it cannot tell.
   // Opens, creates and changes nothing.

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -57,6 +58,21 @@ bool DirectoryPartExists(const char* path) {
   return ::stat(directory.data(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// strerror_r is the XSI one (an int result, the words in the buffer) or
+// the GNU one (the words' address), as the C library declares it.
+[[maybe_unused]] const char* WordsOf(int result, const char* buffer) {
+  return result == 0 ? buffer : nullptr;
+}
+[[maybe_unused]] const char* WordsOf(const char* result, const char*) {
+  return result;
+}
+
+void CopyWords(const char* words, char* text, std::size_t size) {
+  const std::size_t length = std::min(std::strlen(words), size - 1);
+  std::memcpy(text, words, length);
+  text[length] = '\0';
+}
+
 }  // namespace
 
 std::uint32_t PlatformErrorFromErrno(int errno_value,
@@ -70,6 +86,35 @@ std::uint32_t PlatformErrorFromErrno(int errno_value,
     if (entry.errno_value == errno_value) return entry.code;
   }
   return kUnmappedErrnoBase + static_cast<std::uint32_t>(errno_value);
+}
+
+int ErrnoForPlatformError(std::uint32_t code) {
+  if (code == platform_error::kFileNotFound ||
+      code == platform_error::kPathNotFound) {
+    return ENOENT;
+  }
+  if (code > kUnmappedErrnoBase) {
+    return static_cast<int>(code - kUnmappedErrnoBase);
+  }
+  for (const ErrnoCode& entry : kErrnoCodes) {
+    if (entry.code == code) return entry.errno_value;
+  }
+  return 0;
+}
+
+void DescribeErrno(int errno_value, char* text, std::size_t size) {
+  if (errno_value == 0) {
+    CopyWords("unknown error", text, size);
+    return;
+  }
+  if (errno_value == EWOULDBLOCK) {
+    CopyWords("locked by another program", text, size);
+    return;
+  }
+  char buffer[256];
+  const char* words =
+      WordsOf(::strerror_r(errno_value, buffer, sizeof buffer), buffer);
+  CopyWords(words != nullptr ? words : "unknown error", text, size);
 }
 
 }  // namespace mlfsort

@@ -373,6 +373,14 @@ bool PosixPlatform::CloseHandle(Handle handle) {
 
 std::uint32_t PosixPlatform::GetLastError() { return last_error_; }
 
+void PosixPlatform::DescribeError(std::uint32_t code, char* text,
+                                  std::size_t size) {
+  const int errno_value = code == last_error_ && last_errno_ != 0
+                              ? last_errno_
+                              : ErrnoForPlatformError(code);
+  DescribeErrno(errno_value, text, size);
+}
+
 ProcessArguments PosixPlatform::GetCommandLine() {
   ProcessArguments arguments;
   arguments.is_split = true;
@@ -581,6 +589,7 @@ bool PosixPlatform::FlushGathered(int descriptor, HandleState& state) {
 
 bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {
   last_error_ = PlatformErrorFromErrno(errno_value, path_or_null);
+  last_errno_ = errno_value;
   return false;
 }
 

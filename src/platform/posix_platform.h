@@ -80,6 +80,10 @@ class PosixPlatform final : public Platform {
 
   std::uint32_t GetLastError() override;
 
+  // strerror's words for the errno behind the last failure, when `code` is
+  // its code; for another code, those of an errno that gives it.
+  void DescribeError(std::uint32_t code, char* text, std::size_t size) override;
+
   // Same device and inode, by stat (so symbolic links are followed).
   bool IsSameFile(const char* a, const char* b) override;
 
@@ -158,6 +162,8 @@ class PosixPlatform final : public Platform {
   int argc_;
   char** argv_;
   std::uint32_t last_error_ = 0;
+  // The errno behind last_error_ (0 when it came from none).
+  int last_errno_ = 0;
   // States by descriptor. The low descriptors, the standard handles and the
   // files of a run among them, are held here and never need memory: a
   // failure report must still reach standard output when none is left.

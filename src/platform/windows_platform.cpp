@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -142,6 +143,26 @@ bool WindowsPlatform::CloseHandle(Handle handle) {
 }
 
 std::uint32_t WindowsPlatform::GetLastError() { return last_error_; }
+
+void WindowsPlatform::DescribeError(std::uint32_t code, char* text,
+                                    std::size_t size) {
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+          FORMAT_MESSAGE_MAX_WIDTH_MASK,
+      nullptr, code, 0, text,
+      static_cast<DWORD>(std::min<std::size_t>(size, 0xFFFF)), nullptr);
+  std::size_t end = length < size ? length : 0;
+  // The system's texts end in a full stop and blanks.
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '.' ||
+                     text[end - 1] == '\r' || text[end - 1] == '\n')) {
+    --end;
+  }
+  if (end == 0) {
+    std::snprintf(text, size, "error %u", static_cast<unsigned>(code));
+    return;
+  }
+  text[end] = '\0';
+}
 
 bool WindowsPlatform::IsSameFile(const char* a, const char* b) {
   BY_HANDLE_FILE_INFORMATION a_identity;

@@ -75,6 +75,9 @@ class WindowsPlatform final : public Platform {
   // GetLastError at the moment it failed.
   std::uint32_t GetLastError() override;
 
+  // FormatMessageA's system text for the code, on one line.
+  void DescribeError(std::uint32_t code, char* text, std::size_t size) override;
+
   // Compares the volume serial number and file index that
   // GetFileInformationByHandle gives for each name, opened without access
   // rights and sharing everything, so no open of either name is disturbed.

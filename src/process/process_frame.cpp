@@ -7,8 +7,11 @@
 #include "failure/failure_check.h"
 #include "failure/failure_hooks.h"
 #include "failure/failure_report.h"
+#include "failure/failure_words.h"
 #include "failure/memory_reserve.h"
+#include "failure/message_format.h"
 #include "platform/compiler.h"
+#include "textio/io_failure_site.h"
 
 namespace mlfsort {
 namespace {
@@ -53,30 +56,35 @@ MLFSORT_NOINLINE void RunStep(void (*step)(Process&), Process& process) {
 }
 
 void EndWithFailureReport(Process& process, const Exception& failure) {
+  // Composed before the report is written: writing can fail and leave a
+  // site of its own.
+  char words[kFailureWordsBytes];
+  ComposeFailureWords(failure, LastIoFailure(),
+                      process.diagnostics.explanation(), words, sizeof words);
   WriteFailureReport(process.platform, failure, process.streams.output);
+  process.diagnostics.WriteTo(process.streams.error, words);
   process.exit_status = 1;
 }
 
 void EndWithRuntimeError(Process& process, std::int32_t number,
                          const void* address) {
   WriteRuntimeError(process.platform, number, address, process.streams.output);
+  char words[64];
+  const FormatArgument argument[] = {FormatArgument::Decimal(number)};
+  FormatInto(
+      words, sizeof words,
+      number == kRuntimeErrorOutOfMemory ? "out of memory" : "runtime error %d",
+      argument);
+  process.diagnostics.WriteTo(process.streams.error, words);
   process.exit_status = number;
 }
 
 // Ends a process that could not even take its memory reserve: nothing can
-// be raised then, so the out-of-memory failure is reported in place. Never
+// be raised then, and what is reported must not need memory either. Never
 // inlined: its return address is the failure address.
 MLFSORT_NOINLINE void ReportShortMemory(Process& process) {
-  const void* address = MLFSORT_RETURN_ADDRESS();
-  const EOutOfMemory* out_of_memory = FailureHooks::OutOfMemory();
-  if (out_of_memory == nullptr) {
-    EndWithRuntimeError(process, kRuntimeErrorOutOfMemory, address);
-    return;
-  }
-  // A copy shares the message and allocates nothing.
-  EOutOfMemory failure(*out_of_memory);
-  failure.set_address(address);
-  EndWithFailureReport(process, failure);
+  EndWithRuntimeError(process, kRuntimeErrorOutOfMemory,
+                      MLFSORT_RETURN_ADDRESS());
 }
 
 }  // namespace
@@ -96,6 +104,7 @@ int RunProcess(Platform& platform, std::span<const Module> modules,
     }
     if (reserve.held()) {
       RunStep(run, process);
+      process.diagnostics.WriteTo(process.streams.error, {});
     } else {
       ReportShortMemory(process);
     }

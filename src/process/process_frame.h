@@ -6,9 +6,10 @@
 // While the failure hooks are installed (from the failure reporting
 // module's start step to its stop step) every failure ends in the failure
 // report and exit status 1; outside that span, in the runtime error message
-// with the error number as exit status. Shutdown closes standard input and
-// then standard output, which writes out everything it buffers, the failure
-// report included.
+// with the error number as exit status. Either way the run's diagnostics
+// go to standard error then, a failure's words last. Shutdown closes
+// standard input and then standard output, which writes out everything it
+// buffers, the failure report included.
 //
 // Memory runs out one way everywhere below the frame: the code that asks
 // for memory throws std::bad_alloc and leaves what it holds as it was, and
@@ -23,6 +24,7 @@
 #include <span>
 
 #include "platform/platform.h"
+#include "process/diagnostics.h"
 #include "process/standard_streams.h"
 
 namespace mlfsort {
@@ -35,6 +37,8 @@ struct Process {
   Platform& platform;
   int exit_status = 0;
   StandardStreams streams;
+  // Written to standard error as the run ends, whichever way.
+  Diagnostics diagnostics;
 };
 
 // One module of the program. Steps may be missing (nullptr). Stop steps

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "failure/failure_check.h"
+#include "failure/failure_words.h"
 #include "platform/compiler.h"
 #include "platform/platform.h"
 #include "process/options.h"
@@ -13,6 +17,7 @@
 #include "sorter/key_order.h"
 #include "sorter/label_entries.h"
 #include "sorter/line_store.h"
+#include "sorter/run_warnings.h"
 #include "sorter/sorted_key_index.h"
 #include "sorter/sorted_line_reader.h"
 #include "textio/pending_io_error.h"
@@ -39,40 +44,101 @@ std::string InputName(Process& process, const CommandOptions& options) {
   return name;
 }
 
-// Whether writing `output_name` would destroy a file the run still needs:
-// the input (emptied before it is read), the file behind standard output
-// (the run's own line ends would land in the sorted copy) or, when standard
-// input is the input, the file behind it. An input that is the file behind
-// standard output is refused too: the shell has emptied it, or the run's
-// line ends would land in it, and an earlier sorted copy would go as well.
-bool MeetsAFileInUse(Process& process, const std::string& input_name,
-                     const std::string& output_name) {
+// Why a name cannot be used as it stands: it holds a zero byte, or is
+// longer than the platform takes (cut short, it would designate another
+// file). Empty when it can be.
+std::string NameRefusalWords(std::uint32_t refusal, std::string_view name,
+                             const Platform& platform) {
+  if (refusal == platform_error::kInvalidName) {
+    return "the name " + QuotedName(name) + " holds a zero byte";
+  }
+  return "the name " + QuotedName(name) + " is longer than the " +
+         WithThousands(platform.MaxNameBytes()) + " bytes a name may hold";
+}
+
+// Why writing `output_name` would destroy a file the run still needs, or
+// empty when it would not: the input (emptied before it is read), the file
+// behind standard output (the run's own line ends would land in the sorted
+// copy) or, when standard input is the input, the file behind it. An input
+// that is the file behind standard output is refused too: the shell has
+// emptied it, or the run's line ends would land in it, and an earlier
+// sorted copy would go as well.
+std::string FileInUseWords(Process& process, const std::string& input_name,
+                           const std::string& output_name) {
   Platform& platform = process.platform;
   const Handle standard_output = process.streams.output.handle();
   const char* const output = output_name.c_str();
-  if (platform.IsFileOfHandle(output, standard_output)) return true;
-  if (input_name.empty()) {
-    return platform.IsFileOfHandle(output, process.streams.input.handle());
+  const std::string quoted_output = QuotedName(output_name);
+  constexpr std::string_view kChooseAnother = "; choose another output with -o";
+  if (!input_name.empty()) {
+    const char* const input = input_name.c_str();
+    if (input_name == output_name) {
+      return quoted_output + " is the input file" + std::string(kChooseAnother);
+    }
+    if (platform.IsSameFile(input, output)) {
+      return quoted_output + " is the input file " + QuotedName(input_name) +
+             " under another name" + std::string(kChooseAnother);
+    }
   }
-  const char* const input = input_name.c_str();
-  return input_name == output_name || platform.IsSameFile(input, output) ||
-         platform.IsFileOfHandle(input, standard_output);
+  if (platform.IsFileOfHandle(output, standard_output)) {
+    return "standard output leads to the output file " + quoted_output +
+           kChooseAnother.data();
+  }
+  if (input_name.empty()) {
+    if (platform.IsFileOfHandle(output, process.streams.input.handle())) {
+      return quoted_output + " is the file behind standard input, which is " +
+             "being sorted" + std::string(kChooseAnother);
+    }
+    return {};
+  }
+  if (platform.IsFileOfHandle(input_name.c_str(), standard_output)) {
+    return "standard output leads to the input file " + QuotedName(input_name) +
+           "; send it elsewhere";
+  }
+  return {};
+}
+
+// Whether standard error leads to the input or the output: then not a word
+// may be written there, and the run is refused as one whose standard
+// output meets them.
+bool StandardErrorMeetsTheRunsFiles(Process& process,
+                                    const std::string& input_name,
+                                    const std::string& output_name) {
+  Platform& platform = process.platform;
+  const Handle standard_error = platform.GetStdHandle(StandardHandle::kError);
+  if (standard_error == kInvalidHandle) return false;
+  return platform.IsFileOfHandle(output_name.c_str(), standard_error) ||
+         (!input_name.empty() &&
+          platform.IsFileOfHandle(input_name.c_str(), standard_error));
 }
 
 // Refuses, before anything is created or emptied, names that no platform
-// call may see (a zero byte, or longer than the platform takes: cut short,
-// they would designate another file), then a run that would meet a file in
-// use; that refusal is the sharing conflict the open would meet.
+// call may see, then a run that would meet a file in use; that refusal is
+// the sharing conflict the open would meet. The words of the refusal go to
+// standard error, unless standard error is one of those files.
 void RefuseConflictingFiles(Process& process, const std::string& input_name,
                             const std::string& output_name) {
-  std::uint32_t refusal = TextStream::NameRefusal(input_name, process.platform);
-  if (refusal == 0) {
-    refusal = TextStream::NameRefusal(output_name, process.platform);
+  Platform& platform = process.platform;
+  std::uint32_t refusal = 0;
+  std::string words;
+  for (const std::string* name : {&input_name, &output_name}) {
+    refusal = TextStream::NameRefusal(*name, platform);
+    if (refusal != 0) {
+      words = NameRefusalWords(refusal, *name, platform);
+      break;
+    }
   }
-  if (refusal == 0 && MeetsAFileInUse(process, input_name, output_name)) {
-    refusal = platform_error::kSharingViolation;
+  if (refusal == 0) {
+    if (StandardErrorMeetsTheRunsFiles(process, input_name, output_name)) {
+      process.diagnostics.Silence();
+      refusal = platform_error::kSharingViolation;
+    } else {
+      words = FileInUseWords(process, input_name, output_name);
+      if (!words.empty()) refusal = platform_error::kSharingViolation;
+    }
   }
   if (refusal != 0) {
+    process.diagnostics.Explain(std::move(words));
     SetPendingIoError(static_cast<std::int32_t>(refusal));
     CheckIo();
   }
@@ -94,27 +160,6 @@ class RunKeyOrder {
  private:
   std::optional<CollationKeyOrder> locale_order_;
 };
-
-// Under the CR convention an input whose lines end in LF alone is read as
-// one line. When the whole input came as one line holding an LF (so it held
-// no CR), one line on standard error says so. Standard error is no part of
-// the run's result: a failure there is dropped. Allocates nothing.
-void HintAtLfLineEnds(Process& process, const std::string& input_name,
-                      const std::string& line, std::uint64_t bytes_read) {
-  if (bytes_read != line.size() || line.find('\n') == std::string::npos) {
-    return;
-  }
-  TextStream& standard_error = process.streams.error;
-  standard_error.WriteText("mlfsort: warning: ");
-  standard_error.WriteText(input_name.empty()
-                               ? std::string_view("standard input")
-                               : std::string_view(input_name));
-  standard_error.WriteText(
-      " has no CR line ends and was read as one line; use --lf for LF line "
-      "ends.\n");
-  standard_error.EndOfWrite();
-  TakePendingIoError();
-}
 
 // The sort keys of the stored lines, for the index.
 class StoredKeys final : public KeySource {
@@ -226,6 +271,16 @@ bool IsPassThroughLine(std::string_view line) {
 void RunSort(Process& process) {
   const CommandOptions options = ReadCommandOptions(process.platform);
   if (ActWithoutSorting(process, options)) return;
+  Diagnostics& diagnostics = process.diagnostics;
+  diagnostics.SetQuiet(options.quiet);
+  if (options.names.size() > 1) {
+    diagnostics.Add(IgnoredArgumentsWarning(
+        std::span<const std::string>(options.names).subspan(1)));
+  }
+  if (options.outputs_given > 1) {
+    diagnostics.Add(
+        SeveralOutputsWarning(options.outputs_given, *options.output_name));
+  }
   const LineConvention line_convention = options.line_convention;
   process.streams.SetLineConvention(line_convention);
 
@@ -278,19 +333,23 @@ void RunSort(Process& process) {
         options.entries ? SortedKeyIndex::EqualKeys::kKeepAll
                         : SortedKeyIndex::EqualKeys::kKeepLatest);
     std::string long_line;
-    const std::uint64_t taken_before_lines = input.BytesTaken();
+    // Standard input may have given the name line already.
+    const std::uint64_t line_feeds_before = input.LinesHoldingLineFeeds();
+    std::uint64_t sortable_lines = 0;
     if (options.entries) {
       EntryHolder entries(lines, index, line_convention);
       HoldEntries(input, output, entries, &long_line);
     } else {
       // Most lines lie whole in the stream's buffer and are taken from
       // there; the others are read as the stream's operations would.
-      const auto take_line = [&output, &lines, &index](std::string_view line) {
+      const auto take_line = [&output, &lines, &index,
+                              &sortable_lines](std::string_view line) {
         if (IsPassThroughLine(line)) {
           output.WriteLine(line);
           CheckIo();
           return;
         }
+        ++sortable_lines;
         Hold(line, lines, index);
       };
       for (;;) {
@@ -304,11 +363,10 @@ void RunSort(Process& process) {
         take_line(long_line);
       }
     }
-    // With no CR the whole input is one line (never one of the buffer's),
-    // so the last line read tells.
-    if (line_convention == LineConvention::kCr) {
-      HintAtLfLineEnds(process, input_name, long_line,
-                       input.BytesTaken() - taken_before_lines);
+    const std::uint64_t line_feeds =
+        input.LinesHoldingLineFeeds() - line_feeds_before;
+    if (line_feeds > 0) {
+      diagnostics.Add(LineFeedsWarning(line_feeds, input_name));
     }
 
     if (options.entries) {
@@ -316,9 +374,15 @@ void RunSort(Process& process) {
     } else {
       SortedLineReader sorted(index, lines);
       std::string_view line;
+      std::uint64_t written = 0;
       while (sorted.Next(&line)) {
         output.WriteLine(line);
         CheckIo();
+        ++written;
+      }
+      if (written < sortable_lines) {
+        diagnostics.Add(
+            DroppedLinesWarning(sortable_lines - written, sortable_lines));
       }
     }
   }
@@ -329,6 +393,11 @@ void RunSort(Process& process) {
   CheckIo();
   standard_output.WriteLineEnd();
   CheckIo();
+  if (!options.output_name) {
+    if (auto note = OutputNameNote(input_name, output_name)) {
+      diagnostics.Add(std::move(*note));
+    }
+  }
 }
 
 }  // namespace mlfsort

@@ -4,6 +4,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -35,7 +36,7 @@ bool TextStream::Refill() {
   if (!platform_.ReadFile(handle_, buffer_, kBufferCapacity, &bytes_read)) {
     // A pipe whose writer has gone has simply ended.
     if (platform_.GetLastError() != platform_error::kBrokenPipe) {
-      LeavePlatformError();
+      LeavePlatformError(IoOperation::kRead);
       return false;
     }
     bytes_read = 0;
@@ -47,43 +48,77 @@ bool TextStream::Refill() {
 
 void TextStream::MapLineStops() {
   std::uint64_t stops[2] = {0, 0};
+  std::uint64_t line_feeds[2] = {0, 0};
   const std::uint8_t stop_byte = line_stop_;
+  // Under the LF convention an LF is a stop, mapped as such.
+  const std::uint8_t line_feed =
+      line_convention_ == LineConvention::kCr ? '\n' : '\r';
 #if defined(__SSE2__)
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i stop = _mm_set1_epi8(static_cast<char>(stop_byte));
+  const __m128i lf = _mm_set1_epi8(static_cast<char>(line_feed));
   for (std::uint32_t at = 0; at < fill_level_; at += 16) {
     const __m128i chunk =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer_ + at));
-    const auto found = static_cast<std::uint64_t>(
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-            _mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, stop)))));
+    const __m128i is_cr = _mm_cmpeq_epi8(chunk, cr);
+    const auto found = static_cast<std::uint64_t>(static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(is_cr, _mm_cmpeq_epi8(chunk, stop)))));
     stops[at / 64] |= found << (at % 64);
+    const auto feeds = static_cast<std::uint64_t>(static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_andnot_si128(is_cr, _mm_cmpeq_epi8(chunk, lf)))));
+    line_feeds[at / 64] |= feeds << (at % 64);
   }
 #else
   for (std::uint32_t at = 0; at < fill_level_; ++at) {
     if (buffer_[at] == '\r' || buffer_[at] == stop_byte) {
       stops[at / 64] |= std::uint64_t{1} << (at % 64);
+    } else if (buffer_[at] == line_feed) {
+      line_feeds[at / 64] |= std::uint64_t{1} << (at % 64);
     }
   }
 #endif
   // Bytes past the fill level are stale.
   for (std::uint32_t word = 0; word < 2; ++word) {
     const std::uint32_t first = 64 * word;
+    std::uint64_t kept = ~std::uint64_t{0};
     if (fill_level_ <= first) {
-      stops[word] = 0;
+      kept = 0;
     } else if (fill_level_ < first + 64) {
-      stops[word] &= (std::uint64_t{1} << (fill_level_ - first)) - 1;
+      kept = (std::uint64_t{1} << (fill_level_ - first)) - 1;
     }
+    stops_[word] = stops[word] & kept;
+    line_feeds_[word] = line_feeds[word] & kept;
   }
-  stops_[0] = stops[0];
-  stops_[1] = stops[1];
+}
+
+bool TextStream::LineFeedWithin(std::uint32_t from, std::uint32_t to) const {
+  bool found = false;
+  for (std::uint32_t word = 0; word < 2; ++word) {
+    const std::uint32_t first = 64 * word;
+    const std::uint32_t low = std::clamp(from, first, first + 64) - first;
+    const std::uint32_t high = std::clamp(to, first, first + 64) - first;
+    if (low >= high) continue;
+    const std::uint64_t below_high =
+        high == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << high) - 1;
+    found = found ||
+            (line_feeds_[word] & below_high & (~std::uint64_t{0} << low)) != 0;
+  }
+  return found;
 }
 
 int TextStream::TakeByte() {
   if (state_ != State::kReading) {
-    if (role_ == Role::kStandardInput) OpenForReading();
+    const bool opens_itself = role_ == Role::kStandardInput;
+    if (opens_itself) OpenForReading();
     if (state_ != State::kReading) {
-      SetPendingIoError(kStreamNotReading);
+      // Standard input that failed to open keeps the open's site, which
+      // tells more.
+      if (opens_itself) {
+        SetPendingIoError(kStreamNotReading);
+      } else {
+        LeaveStreamError(kStreamNotReading, IoOperation::kRead,
+                         "it is not open for reading");
+      }
       return kNoByte;
     }
   }
@@ -123,25 +158,31 @@ bool TextStream::AtEndOfInputPastBuffer() {
 
 void TextStream::ReadLine(std::string* line) {
   line->clear();
+  bool holds_line_feed = false;
   for (;;) {
     if (state_ != State::kReading || position_ >= fill_level_) {
       // Under the CR convention the line stop byte (end-of-text) never
       // comes as a byte, so only a CR stops here.
       const int byte = TakeByte();
-      if (byte == kNoByte) return;
+      if (byte == kNoByte) break;
       if (byte == '\r' || byte == line_stop_) {
         PutBack();
-        return;
+        break;
       }
+      holds_line_feed = holds_line_feed || byte == '\n';
       line->push_back(static_cast<char>(byte));
       continue;
     }
     // Take the rest of the line straight from the buffer.
     const std::uint32_t stop = FindLineStop(position_);
+    holds_line_feed = holds_line_feed || LineFeedWithin(position_, stop);
     line->append(reinterpret_cast<const char*>(buffer_ + position_),
                  stop - position_);
     position_ = stop;
-    if (stop != fill_level_) return;  // the CR or end-of-text byte stays unread
+    if (stop != fill_level_) break;  // the CR or end-of-text byte stays unread
+  }
+  if (holds_line_feed && line_convention_ == LineConvention::kCr) {
+    ++lines_holding_line_feeds_;
   }
 }
 

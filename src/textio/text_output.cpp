@@ -16,7 +16,7 @@ bool TextStream::WriteOut() {
   position_ = 0;
   std::uint32_t bytes_written = 0;
   if (!platform_.WriteFile(handle_, buffer_, count, &bytes_written)) {
-    LeavePlatformError();
+    LeavePlatformError(IoOperation::kWrite);
     return false;
   }
   return true;
@@ -24,11 +24,19 @@ bool TextStream::WriteOut() {
 
 void TextStream::WriteText(std::string_view text) {
   if (state_ != State::kWriting) {
-    if (role_ == Role::kStandardOutput || role_ == Role::kStandardError) {
-      OpenForWriting();
-    }
+    const bool opens_itself =
+        role_ == Role::kStandardOutput || role_ == Role::kStandardError;
+    if (opens_itself) OpenForWriting();
     if (state_ != State::kWriting) {
-      SetPendingIoError(kStreamNotWriting);
+      // A standard stream that failed to open keeps the open's site, which
+      // tells more.
+      const std::int32_t code = kStreamNotWriting;
+      if (opens_itself) {
+        SetPendingIoError(code);
+      } else {
+        LeaveStreamError(code, IoOperation::kWrite,
+                         "it is not open for writing");
+      }
       return;
     }
   }
@@ -61,7 +69,11 @@ void TextStream::EndOfWrite() {
       return;
     case State::kClosed:
     case State::kUnnamed:
-      SetPendingIoError(kStreamNotOpen);
+      if (role_ == Role::kFile) {
+        LeaveStreamError(kStreamNotOpen, IoOperation::kWrite, "it is not open");
+      } else {
+        SetPendingIoError(kStreamNotOpen);
+      }
       return;
   }
 }

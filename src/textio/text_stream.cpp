@@ -66,7 +66,8 @@ void TextStream::OpenForWriting(Contents contents) {
     case FileType::kUnknown:
       platform_.CloseHandle(handle_);
       state_ = State::kClosed;
-      SetPendingIoError(kStreamNotWriting);
+      LeaveStreamError(kStreamNotWriting, IoOperation::kOpenForWriting,
+                       "it is of no kind that can be written");
       return;
     case FileType::kCharacter:
       flush_at_end_of_write_ = true;
@@ -80,16 +81,21 @@ void TextStream::OpenForWriting(Contents contents) {
 
 void TextStream::Empty() {
   if (state_ != State::kWriting) {
-    SetPendingIoError(kStreamNotWriting);
+    LeaveStreamError(kStreamNotWriting, IoOperation::kEmpty,
+                     "it is not open for writing");
     return;
   }
-  if (close_handle_ && !platform_.EmptyFile(handle_)) LeavePlatformError();
+  if (close_handle_ && !platform_.EmptyFile(handle_)) {
+    LeavePlatformError(IoOperation::kEmpty);
+  }
 }
 
 void TextStream::ResetTransfer() {
   position_ = 0;
   fill_level_ = 0;
   taken_before_buffer_ = 0;
+  line_feeds_[0] = line_feeds_[1] = 0;
+  lines_holding_line_feeds_ = 0;
   data_ended_ = false;
   flush_at_end_of_write_ = false;
   close_handle_ = false;
@@ -104,22 +110,31 @@ bool TextStream::TakeHandle(StandardHandle standard,
     close_handle_ = true;
   }
   if (handle_ != kInvalidHandle) return true;
+  const IoOperation operation = state_ == State::kReading
+                                    ? IoOperation::kOpenForReading
+                                    : IoOperation::kOpenForWriting;
   state_ = State::kClosed;
-  LeavePlatformError();
+  LeavePlatformError(operation);
   return false;
 }
 
 bool TextStream::BeginOpen(State new_state) {
   if (state_ == State::kReading || state_ == State::kWriting) Close();
+  const IoOperation operation = new_state == State::kReading
+                                    ? IoOperation::kOpenForReading
+                                    : IoOperation::kOpenForWriting;
   if (state_ == State::kUnnamed) {
-    SetPendingIoError(kStreamUnnamed);
+    LeaveStreamError(kStreamUnnamed, operation, "it has no name");
     return false;
   }
   state_ = new_state;
   ResetTransfer();
   if (name_refusal_ != 0) {
     state_ = State::kClosed;
-    SetPendingIoError(static_cast<std::int32_t>(name_refusal_));
+    LeaveStreamError(static_cast<std::int32_t>(name_refusal_), operation,
+                     name_refusal_ == platform_error::kInvalidName
+                         ? "the name holds a zero byte"
+                         : "the name is longer than the system takes");
     return false;
   }
   return true;
@@ -136,7 +151,7 @@ void TextStream::Close() {
     case State::kClosed:
     case State::kUnnamed:
       if (role_ == Role::kFile || role_ == Role::kStandardOutput) {
-        SetPendingIoError(kStreamNotOpen);
+        LeaveStreamError(kStreamNotOpen, IoOperation::kClose, "it is not open");
       }
       return;
   }
@@ -146,11 +161,32 @@ void TextStream::RunCloseBehaviour() {
   // A standard handle is never closed: the stream stays open and usable.
   if (!close_handle_) return;
   state_ = State::kClosed;
-  if (!platform_.CloseHandle(handle_)) LeavePlatformError();
+  if (!platform_.CloseHandle(handle_)) LeavePlatformError(IoOperation::kClose);
 }
 
-void TextStream::LeavePlatformError() {
-  SetPendingIoError(static_cast<std::int32_t>(platform_.GetLastError()));
+void TextStream::LeavePlatformError(IoOperation operation) {
+  const std::uint32_t code = platform_.GetLastError();
+  char words[IoFailureSite::kWordsBytes + 1];
+  platform_.DescribeError(code, words, sizeof words);
+  LeaveStreamError(static_cast<std::int32_t>(code), operation, words);
+}
+
+void TextStream::LeaveStreamError(std::int32_t code, IoOperation operation,
+                                  const char* words) {
+  SetPendingIoError(code);
+  // Nothing reported ever fails on standard error, so its failures keep
+  // the site of the failure being reported.
+  if (role_ == Role::kStandardError) return;
+  IoTarget target = IoTarget::kFile;
+  const bool reading = operation == IoOperation::kOpenForReading ||
+                       operation == IoOperation::kRead;
+  if (role_ == Role::kStandardInput || (name_length_ == 0 && reading)) {
+    target = IoTarget::kStandardInput;
+  } else if (role_ == Role::kStandardOutput || name_length_ == 0) {
+    target = IoTarget::kStandardOutput;
+  }
+  RecordIoFailure(operation, code, target,
+                  std::string_view(name_, name_length_), words);
 }
 
 }  // namespace mlfsort

@@ -27,6 +27,7 @@
 
 #include "platform/platform.h"
 #include "textio/copy_bytes.h"
+#include "textio/io_failure_site.h"
 
 namespace mlfsort {
 
@@ -117,39 +118,12 @@ class TextStream {
   // after its line. Inline: the sort run reads most short lines this way.
   template <typename TakeLine>
   void ReadBufferedLines(TakeLine&& take_line) {
-    const std::uint32_t fill = fill_level_;
-    std::uint32_t at = position_;
-    if (state_ != State::kReading || at >= fill) return;
-    // The stops after the position, from the refill's map; each line's own
-    // stop is the lowest left.
-    std::uint64_t low = at < 64 ? stops_[0] & (~std::uint64_t{0} << at) : 0;
-    std::uint64_t high =
-        at < 64 ? stops_[1] : stops_[1] & (~std::uint64_t{0} << (at - 64));
-    while ((low | high) != 0) {
-      std::uint32_t stop;
-      if (low != 0) {
-        stop = static_cast<std::uint32_t>(std::countr_zero(low));
-        low &= low - 1;
-      } else {
-        stop = 64 + static_cast<std::uint32_t>(std::countr_zero(high));
-        high &= high - 1;
-      }
-      if (stop < at) continue;  // the LF of a CR LF, taken with its CR
-      std::uint32_t next;
-      if (buffer_[stop] == '\r') {
-        // As SkipLineEnd: CR LF or a lone CR, told by the byte after it.
-        if (stop + 1 >= fill) return;
-        next = stop + 1 + (buffer_[stop + 1] == '\n' ? 1 : 0);
-      } else if (buffer_[stop] == '\n') {
-        next = stop + 1;  // mapped under the LF convention only
-      } else {
-        return;  // an end-of-text byte stays
-      }
-      const std::string_view line(reinterpret_cast<const char*>(buffer_ + at),
-                                  stop - at);
-      at = next;
-      position_ = at;
-      take_line(line);
+    // Under the CR convention a buffer seldom holds an LF; only one that
+    // does pays for counting the lines that hold one.
+    if ((line_feeds_[0] | line_feeds_[1]) == 0) {
+      TakeBufferedLines<false>(take_line);
+    } else {
+      TakeBufferedLines<true>(take_line);
     }
   }
 
@@ -204,10 +178,58 @@ class TextStream {
   // and line ends read, and of bytes skipped.
   std::uint64_t BytesTaken() const { return taken_before_buffer_ + position_; }
 
+  // Under the CR convention, the lines read since the stream was opened
+  // that hold an LF byte (which ends no line there); 0 under the LF
+  // convention.
+  std::uint64_t LinesHoldingLineFeeds() const {
+    return lines_holding_line_feeds_;
+  }
+
   State state() const { return state_; }
   Handle handle() const { return handle_; }
 
  private:
+  template <bool kNoteLineFeeds, typename TakeLine>
+  void TakeBufferedLines(TakeLine& take_line) {
+    const std::uint32_t fill = fill_level_;
+    std::uint32_t at = position_;
+    if (state_ != State::kReading || at >= fill) return;
+    // The stops after the position, from the refill's map; each line's own
+    // stop is the lowest left.
+    std::uint64_t low = at < 64 ? stops_[0] & (~std::uint64_t{0} << at) : 0;
+    std::uint64_t high =
+        at < 64 ? stops_[1] : stops_[1] & (~std::uint64_t{0} << (at - 64));
+    while ((low | high) != 0) {
+      std::uint32_t stop;
+      if (low != 0) {
+        stop = static_cast<std::uint32_t>(std::countr_zero(low));
+        low &= low - 1;
+      } else {
+        stop = 64 + static_cast<std::uint32_t>(std::countr_zero(high));
+        high &= high - 1;
+      }
+      if (stop < at) continue;  // the LF of a CR LF, taken with its CR
+      std::uint32_t next;
+      if (buffer_[stop] == '\r') {
+        // As SkipLineEnd: CR LF or a lone CR, told by the byte after it.
+        if (stop + 1 >= fill) return;
+        next = stop + 1 + (buffer_[stop + 1] == '\n' ? 1 : 0);
+      } else if (buffer_[stop] == '\n') {
+        next = stop + 1;  // mapped under the LF convention only
+      } else {
+        return;  // an end-of-text byte stays
+      }
+      const std::string_view line(reinterpret_cast<const char*>(buffer_ + at),
+                                  stop - at);
+      if constexpr (kNoteLineFeeds) {
+        if (LineFeedWithin(at, stop)) ++lines_holding_line_feeds_;
+      }
+      at = next;
+      position_ = at;
+      take_line(line);
+    }
+  }
+
   bool BeginOpen(State new_state);
   // Forgets the buffer's bytes and the behaviours an open fixes.
   void ResetTransfer();
@@ -234,7 +256,14 @@ class TextStream {
   int TakeByte();
   void PutBack() { --position_; }
   void RunCloseBehaviour();
-  void LeavePlatformError();
+  // Leaves the platform's code for the failed `operation`, and its site.
+  void LeavePlatformError(IoOperation operation);
+  // Leaves the stream's own `code` for the failed `operation`, and its site
+  // with `words`.
+  void LeaveStreamError(std::int32_t code, IoOperation operation,
+                        const char* words);
+  // Whether buffer_[from, to) holds an LF, by the refill's map of them.
+  bool LineFeedWithin(std::uint32_t from, std::uint32_t to) const;
 
   Platform& platform_;
   const Role role_;
@@ -264,6 +293,10 @@ class TextStream {
   // byte among the bytes read, buffer_[0, fill_level_).
   std::uint64_t stops_[kBufferCapacity / 64] = {};
   static_assert(kBufferCapacity == 128, "the map of line stops is two words");
+  // Under the CR convention, the same map of the LF bytes read; all zero
+  // under the LF convention, where LF is a line stop.
+  std::uint64_t line_feeds_[kBufferCapacity / 64] = {};
+  std::uint64_t lines_holding_line_feeds_ = 0;
 };
 
 }  // namespace mlfsort

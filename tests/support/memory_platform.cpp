@@ -1,6 +1,7 @@
 #include "support/memory_platform.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -55,9 +56,10 @@ void MemoryPlatform::SetStandardOutputType(FileType type) {
 }
 
 void MemoryPlatform::SetStandardFile(StandardHandle which, std::string name) {
-  standard_files_[which == StandardHandle::kInput ? kStandardInput
-                                                  : kStandardOutput] =
-      std::move(name);
+  const Handle handle = which == StandardHandle::kInput    ? kStandardInput
+                        : which == StandardHandle::kOutput ? kStandardOutput
+                                                           : kStandardError;
+  standard_files_[handle] = std::move(name);
 }
 
 void MemoryPlatform::SetMaxReadBytes(std::uint32_t max_read_bytes) {
@@ -244,6 +246,11 @@ bool MemoryPlatform::CloseHandle(Handle handle) {
     error = platform_error::kInvalidHandle;
   if (!error) open_files_.erase(handle);
   return Record(PlatformCall::kCloseHandle, handle, 0, error, std::move(name));
+}
+
+void MemoryPlatform::DescribeError(std::uint32_t code, char* text,
+                                   std::size_t size) {
+  std::snprintf(text, size, "error %u", static_cast<unsigned>(code));
 }
 
 ProcessArguments MemoryPlatform::GetCommandLine() {

@@ -146,6 +146,8 @@ class MemoryPlatform final : public Platform {
   // other handle fails with code 6.
   bool CloseHandle(Handle handle) override;
   std::uint32_t GetLastError() override { return last_error_; }
+  // "error <code>".
+  void DescribeError(std::uint32_t code, char* text, std::size_t size) override;
   // The same name, or two names joined by AddLink, when the file exists.
   bool IsSameFile(const char* a, const char* b) override;
   // The file of a handle from an open, or the one SetStandardFile named.

@@ -44,6 +44,10 @@ class PlatformWrapper : public Platform {
     return target_.CloseHandle(handle);
   }
   std::uint32_t GetLastError() override { return target_.GetLastError(); }
+  void DescribeError(std::uint32_t code, char* text,
+                     std::size_t size) override {
+    target_.DescribeError(code, text, size);
+  }
   bool IsSameFile(const char* a, const char* b) override {
     return target_.IsSameFile(a, b);
   }
