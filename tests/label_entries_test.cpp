@@ -96,10 +96,12 @@ TEST(HeldEntriesTest, KeysComeFromTheFirstLineOnly) {
   EXPECT_EQ(HeldAndReadBack({"zz", "bb b", ".", "yy", "aa a", "."},
                             LineConvention::kLf),
             "zz\nbb b\n.\nyy\naa a\n.\n");
-  const std::string long_b = "xx" + std::string(99, 'k') + "b";
-  const std::string long_a = "xx" + std::string(99, 'k') + "a";
+  // The whole first line is the key, past byte 101 too: long names that
+  // differ late still sort.
+  const std::string long_b = "xx" + std::string(150, 'k') + "b";
+  const std::string long_a = "xx" + std::string(150, 'k') + "a";
   EXPECT_EQ(HeldAndReadBack({long_b, ".", long_a, "."}, LineConvention::kCr),
-            long_b + "\r\n.\r\n" + long_a + "\r\n.\r\n");
+            long_a + "\r\n.\r\n" + long_b + "\r\n.\r\n");
   // Under the CR convention a line may hold an LF, which is part of its
   // key; a long common lead makes the index compare the keys themselves.
   const std::string lead = "xx/corpus/speaker01/session02/a";

@@ -4,13 +4,9 @@
 #include <cstring>
 #include <memory>
 
-#include "sorter/sort_run.h"
 
 namespace mlfsort {
 namespace {
-
-// The sort key takes no more than this many bytes of a line.
-constexpr std::size_t kKeyReach = 101;
 
 // How far ahead of the entry being read the reader asks for entries (and
 // twice as far for where the store keeps them), and how much of each: an
@@ -23,8 +19,7 @@ constexpr std::size_t kPrefetchBytes = 256;
 // line, and so does an LF under the LF convention), so the first line ends
 // at the first such byte.
 std::string_view EntryKeyOf(std::string_view piece, char line_end_start) {
-  const std::string_view head = piece.substr(0, kKeyReach);
-  return SortKeyOf(head.substr(0, head.find(line_end_start)));
+  return EntryKeyOfLine(piece.substr(0, piece.find(line_end_start)));
 }
 
 std::string_view LineEndOf(LineConvention convention) {

@@ -14,8 +14,8 @@
 // one step: one stored piece, or, for an entry longer than a piece, several
 // that follow one another in the store, each ending at a line end. A piece
 // whose last line is "." ends its entry; the store's last entry may be left
-// open. The index files the first piece of each entry under the sort key of
-// the entry's first line. A first piece is stored where the store keeps a
+// open. The index files the first piece of each entry under the key of the
+// entry's first line (EntryKeyOfLine). A first piece is stored where the store keeps a
 // place, after up to three empty lines that nothing reads: the write phase
 // then finds it without stepping over the pieces before it.
 
@@ -34,6 +34,13 @@
 #include "textio/text_stream.h"
 
 namespace mlfsort {
+
+// The sort key of an entry whose first line is `first_line`: the whole line
+// from its third byte on, however long (names are often paths longer than
+// the line modes' 99-byte key); empty for a line of 1 or 2 bytes.
+inline std::string_view EntryKeyOfLine(std::string_view first_line) {
+  return first_line.size() <= 2 ? std::string_view() : first_line.substr(2);
+}
 
 // True for the line that closes an entry: exactly ".".
 inline bool IsEntryTerminator(std::string_view line) {

@@ -168,6 +168,11 @@ bool ModelIsSubdirectoryLine(std::string_view line) {
 
 namespace {
 
+std::string ModelEntryKey(std::string_view first_line) {
+  return first_line.size() <= 2 ? std::string()
+                                : std::string(first_line.substr(2));
+}
+
 std::string ModelSortedEntries(std::string_view input,
                                LineConvention convention) {
   const char* const line_end =
@@ -191,8 +196,8 @@ std::string ModelSortedEntries(std::string_view input,
   std::stable_sort(
       entries.begin(), entries.end(),
       [](const std::vector<std::string>& a, const std::vector<std::string>& b) {
-        return ModelCompareKeys(ModelSortKey(a.front()),
-                                ModelSortKey(b.front())) < 0;
+        return ModelCompareKeys(ModelEntryKey(a.front()),
+                                ModelEntryKey(b.front())) < 0;
       });
   for (const std::vector<std::string>& entry : entries) {
     for (const std::string& line : entry) {

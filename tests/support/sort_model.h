@@ -33,6 +33,10 @@ bool ModelIsPassThrough(std::string_view line);
 // 1; empty for lines of 1 or 2 bytes.
 std::string ModelSortKey(std::string_view line);
 
+// The sort key of an entry whose first line is `first_line`: the whole line
+// from its third byte on; empty for a line of 1 or 2 bytes.
+std::string ModelEntryKey(std::string_view first_line);
+
 // Orders two sort keys: negative when `a` sorts first, 0 when they are equal
 // (equal exactly when they are equal ignoring ASCII letter case), positive
 // when `b` sorts first.
@@ -69,7 +73,7 @@ enum class ModelMode { kLines, kEntries };
 // kEntries: outside an entry, pass-through and subdirectory lines in input
 // order; any other line starts an entry, which runs through the next line
 // that is exactly "." (or to the end of the input). Then every entry, in
-// ascending order of its first line's sort key, entries of equal keys in
+// ascending order of its key (ModelEntryKey), entries of equal keys in
 // input order, each entry's lines in input order.
 std::string ModelSortedOutput(std::string_view input,
                               LineConvention convention = LineConvention::kCr,
