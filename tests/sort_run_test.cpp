@@ -250,6 +250,79 @@ TEST_F(SortRunTest, WarningsTellDroppedLinesAndSurprisingOutputNames) {
   EXPECT_EQ(run({"mlfsort", "x.mlf"}), "");
 }
 
+// With -o every name is an input, read in order as one: pass-through
+// lines in input order, one header, the last line read of each key.
+TEST_F(SortRunTest, SeveralInputsSortAsOneWithOneHeader) {
+  platform_.AddFile("a.mlf", "#!MLF!#\r\nxxb\r\nxxkey\r\n#!MLF!#\r\n");
+  platform_.AddFile("b.mlf", "#!MLF!#\r\nyykey\r\n# note\r\nxxa");
+  platform_.AddFile("c.mlf", "# c\r\n#!MLF!#\r\n");
+  platform_.SetArguments(
+      {"mlfsort", "a.mlf", "-o", "out.mlf", "b.mlf", "c.mlf"});
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 0);
+  EXPECT_EQ(platform_.FileContents("out.mlf"),
+            "#!MLF!#\r\n#!MLF!#\r\n# note\r\n# c\r\n#!MLF!#\r\nxxa\r\n"
+            "xxb\r\nyykey\r\n");
+  EXPECT_EQ(platform_.StandardOutput(), "\r\n\r\n");
+}
+
+// Every input is opened before the output is emptied; any of them that is
+// the output is refused before anything is touched.
+TEST_F(SortRunTest, SeveralInputsKeepTheOutputWhenOneFails) {
+  platform_.AddFile("a.mlf", "xxa\r\n");
+  platform_.AddFile("out.mlf", "earlier\r\n");
+  platform_.SetArguments({"mlfsort", "-o", "out.mlf", "a.mlf", "b.mlf"});
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 1);
+  EXPECT_EQ(ReportMessage(), "File not found.");
+  EXPECT_EQ(platform_.FileContents("out.mlf"), "earlier\r\n");
+
+  MemoryPlatform platform;
+  platform.AddFile("a.mlf", "xxa\r\n");
+  platform.AddFile("out.mlf", "earlier\r\n");
+  platform.SetArguments({"mlfsort", "-o", "out.mlf", "a.mlf", "out.mlf"});
+  EXPECT_EQ(RunProcess(platform, SystemModules(), &RunSort), 1);
+  EXPECT_EQ(platform.StandardError(),
+            "mlfsort: 'out.mlf' is the input file; choose another output with "
+            "-o\n");
+  for (const PlatformCall& call : platform.calls()) {
+    EXPECT_NE(call.kind, Kind::kOpenForWriting);
+  }
+}
+
+// "-" names standard input, read from its start; "-o -" makes standard
+// output carry the sorted lines and nothing else, and a failure report go
+// to standard error.
+TEST_F(SortRunTest, StandardStreamsAsInputAndOutput) {
+  platform_.AddFile("a.mlf", "xxc\r\n");
+  platform_.SetStandardInput("xxb\r\n#!MLF!#\r\nxxa\r\n");
+  platform_.SetArguments({"mlfsort", "-o", "-", "a.mlf", "-"});
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 0);
+  EXPECT_EQ(platform_.StandardOutput(), "#!MLF!#\r\nxxa\r\nxxb\r\nxxc\r\n");
+  EXPECT_EQ(platform_.StandardError(), "");
+
+  MemoryPlatform failing;
+  failing.AddFile("a.mlf", "xxc\r\n");
+  failing.SetArguments({"mlfsort", "-o", "-", "a.mlf", "missing.mlf"});
+  EXPECT_EQ(RunProcess(failing, SystemModules(), &RunSort), 1);
+  EXPECT_EQ(failing.StandardOutput(), "");
+  EXPECT_TRUE(std::regex_match(
+      failing.StandardError(),
+      std::regex("Exception EInOutError in module mlfsort at [0-9A-F]{8}\\.\n"
+                 "File not found\\.\r\nmlfsort: cannot open 'missing.mlf' "
+                 "for reading: error 2\n")))
+      << failing.StandardError();
+
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"mlfsort", "-o", "-"},
+        std::vector<std::string>{"mlfsort", "-o", "x", "-", "a.mlf", "-"}}) {
+    MemoryPlatform wrong;
+    wrong.AddFile("a.mlf", "xxc\r\n");
+    wrong.SetArguments(arguments);
+    EXPECT_EQ(RunProcess(wrong, SystemModules(), &RunSort), 2);
+    EXPECT_EQ(wrong.StandardOutput(), "");
+    EXPECT_FALSE(wrong.HasFile("x"));
+  }
+}
+
 TEST_F(SortRunTest, FailureKeepsOnlyTheWholeBlocksWrittenOut) {
   // 300 bytes of pass-through lines, then the input fails.
   std::string input;

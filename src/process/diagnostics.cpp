@@ -17,10 +17,8 @@ void WriteLine(TextStream& standard_error, std::string_view words) {
 void Diagnostics::WriteTo(TextStream& standard_error,
                           std::string_view failure_words) {
   if (silenced_) return;
-  // The code of a failure being reported is taken already; anything left
-  // here is standard error's own.
-  if (!quiet_) {
-    for (const std::string& line : lines_) WriteLine(standard_error, line);
+  for (const Line& line : lines_) {
+    if (!quiet_ || !line.droppable) WriteLine(standard_error, line.words);
   }
   if (!failure_words.empty()) WriteLine(standard_error, failure_words);
   TakePendingIoError();

@@ -26,7 +26,11 @@ class Diagnostics {
   void Silence() { silenced_ = true; }
 
   // A warning or a note: its words, without "mlfsort: " and the line end.
-  void Add(std::string line) { lines_.push_back(std::move(line)); }
+  void Add(std::string line) { lines_.push_back({std::move(line), true}); }
+
+  // A line that tells the run's result (what a check found), which quiet
+  // does not drop.
+  void Tell(std::string line) { lines_.push_back({std::move(line), false}); }
 
   // The words of the failure about to be raised, told in place of what the
   // failing stream would say of it (a refusal says why it refuses).
@@ -41,7 +45,11 @@ class Diagnostics {
  private:
   bool quiet_ = false;
   bool silenced_ = false;
-  std::vector<std::string> lines_;
+  struct Line {
+    std::string words;
+    bool droppable;
+  };
+  std::vector<Line> lines_;
   std::optional<std::string> explanation_;
 };
 

@@ -340,6 +340,19 @@ std::string HelpText() {
   return text;
 }
 
+void EndWithUsageError(Process& process, std::string_view what) {
+  TextStream& standard_error = process.streams.error;
+  standard_error.WriteText("mlfsort: ");
+  standard_error.WriteText(what);
+  standard_error.WriteText("\n");
+  standard_error.WriteText(kTryHelp);
+  standard_error.EndOfWrite();
+  // When standard error cannot take the message, the exit status still
+  // tells the caller.
+  TakePendingIoError();
+  process.exit_status = 2;
+}
+
 bool ActWithoutSorting(Process& process, const CommandOptions& options) {
   TextStream& standard_output = process.streams.output;
   switch (options.action) {
@@ -351,19 +364,9 @@ bool ActWithoutSorting(Process& process, const CommandOptions& options) {
     case CommandOptions::Action::kVersion:
       standard_output.WriteText(kVersionText);
       break;
-    case CommandOptions::Action::kUsageError: {
-      TextStream& standard_error = process.streams.error;
-      standard_error.WriteText("mlfsort: ");
-      standard_error.WriteText(options.usage_error);
-      standard_error.WriteText("\n");
-      standard_error.WriteText(kTryHelp);
-      standard_error.EndOfWrite();
-      // When standard error cannot take the message, the exit status still
-      // tells the caller.
-      TakePendingIoError();
-      process.exit_status = 2;
+    case CommandOptions::Action::kUsageError:
+      EndWithUsageError(process, options.usage_error);
       return true;
-    }
   }
   // The text must reach standard output, or the run fails like any other
   // whose output is lost (a full disk, for example).

@@ -27,6 +27,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "process/process_frame.h"
@@ -83,6 +84,11 @@ CommandOptions ReadCommandOptions(Platform& platform);
 // failure there ends in the failure report); a usage error goes to standard
 // error, whose failure is ignored, and makes the exit status 2.
 bool ActWithoutSorting(Process& process, const CommandOptions& options);
+
+// Ends the run with a usage error: "mlfsort: <what>" and the line that
+// points to --help on standard error (a failure there is ignored), and exit
+// status 2. Nothing is read or created.
+void EndWithUsageError(Process& process, std::string_view what);
 
 // The help text: usage, what the tool does, every option of the table, the
 // output-name rule, the exit statuses and where the manual is. Lines end in

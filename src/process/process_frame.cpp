@@ -12,6 +12,7 @@
 #include "failure/message_format.h"
 #include "platform/compiler.h"
 #include "textio/io_failure_site.h"
+#include "textio/pending_io_error.h"
 
 namespace mlfsort {
 namespace {
@@ -25,8 +26,12 @@ void StartCore(Process& process) {
 }
 
 // No failure check follows these closes: a failure of them is ignored, and
-// never starts a second report.
-void StopCore(Process& process) { process.streams.Close(); }
+// never starts a second report (a standard output the run never wrote is
+// closed too, and leaves its code).
+void StopCore(Process& process) {
+  process.streams.Close();
+  TakePendingIoError();
+}
 
 void StartFailureReporting(Process&) { FailureHooks::Install(); }
 
@@ -55,15 +60,31 @@ MLFSORT_NOINLINE void RunStep(void (*step)(Process&), Process& process) {
   }
 }
 
+// A write to standard output that failed because its reader has gone.
+bool ReaderOfStandardOutputHasGone(const Exception& failure) {
+  const auto* io_failure = dynamic_cast<const EInOutError*>(&failure);
+  const IoFailureSite& site = LastIoFailure();
+  return io_failure != nullptr &&
+         io_failure->error_code() == platform_error::kNoData &&
+         site.code == platform_error::kNoData &&
+         site.target == IoTarget::kStandardOutput;
+}
+
 void EndWithFailureReport(Process& process, const Exception& failure) {
+  process.exit_status = process.failure_status;
+  if (process.standard_output_is_the_result &&
+      ReaderOfStandardOutputHasGone(failure)) {
+    return;
+  }
   // Composed before the report is written: writing can fail and leave a
   // site of its own.
   char words[kFailureWordsBytes];
   ComposeFailureWords(failure, LastIoFailure(),
                       process.diagnostics.explanation(), words, sizeof words);
-  WriteFailureReport(process.platform, failure, process.streams.output);
+  WriteFailureReport(process.platform, failure,
+                     process.report_on_standard_error ? process.streams.error
+                                                      : process.streams.output);
   process.diagnostics.WriteTo(process.streams.error, words);
-  process.exit_status = 1;
 }
 
 void EndWithRuntimeError(Process& process, std::int32_t number,

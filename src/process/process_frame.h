@@ -39,6 +39,14 @@ struct Process {
   StandardStreams streams;
   // Written to standard error as the run ends, whichever way.
   Diagnostics diagnostics;
+  // Where a failure report goes and the exit status it ends with: standard
+  // output and 1, unless the run chose otherwise (when standard output
+  // carries the sorted lines, or a check tells trouble from disorder).
+  bool report_on_standard_error = false;
+  int failure_status = 1;
+  // Standard output carries the run's result: when its reader goes away,
+  // the run ends at once with the failure status and says nothing.
+  bool standard_output_is_the_result = false;
 };
 
 // One module of the program. Steps may be missing (nullptr). Stop steps

@@ -23,11 +23,13 @@ struct StandardStreams {
     error.Name("");
   }
 
-  // Gives standard input and standard output the run's line convention:
-  // the name line, the empty lines and the failure report follow it.
+  // Gives the standard streams the run's line convention: the name line,
+  // the empty lines and the failure report (on standard output, or on
+  // standard error) follow it.
   void SetLineConvention(LineConvention convention) {
     input.SetLineConvention(convention);
     output.SetLineConvention(convention);
+    error.SetLineConvention(convention);
   }
 
   // Closes standard input (nothing visible), then standard error and

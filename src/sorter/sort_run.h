@@ -36,6 +36,10 @@ std::string_view SortKeyOf(std::string_view line);
 // "#".
 bool IsPassThroughLine(std::string_view line);
 
+// The line a label file begins with. As the first line of a later input it
+// is not written again: a merged file has one header.
+inline constexpr std::string_view kLabelFileHeader = "#!MLF!#";
+
 // Runs the whole sort inside the process frame.
 void RunSort(Process& process);
 

@@ -166,21 +166,21 @@ bool ModelIsSubdirectoryLine(std::string_view line) {
   return false;
 }
 
-namespace {
-
 std::string ModelEntryKey(std::string_view first_line) {
   return first_line.size() <= 2 ? std::string()
                                 : std::string(first_line.substr(2));
 }
 
-std::string ModelSortedEntries(std::string_view input,
+namespace {
+
+std::string ModelSortedEntries(std::vector<std::string> lines,
                                LineConvention convention) {
   const char* const line_end =
       convention == LineConvention::kLf ? "\n" : "\r\n";
   std::string output;
   std::vector<std::vector<std::string>> entries;
   bool open = false;
-  for (std::string& line : ModelSplitLines(input, convention)) {
+  for (std::string& line : lines) {
     const bool dot = line == ".";
     if (open) {
       entries.back().push_back(std::move(line));
@@ -208,11 +208,11 @@ std::string ModelSortedEntries(std::string_view input,
   return output;
 }
 
-}  // namespace
-
-std::string ModelSortedOutput(std::string_view input, LineConvention convention,
-                              ModelMode mode) {
-  if (mode == ModelMode::kEntries) return ModelSortedEntries(input, convention);
+std::string ModelSortedLines(std::vector<std::string> lines,
+                             LineConvention convention, ModelMode mode) {
+  if (mode == ModelMode::kEntries) {
+    return ModelSortedEntries(std::move(lines), convention);
+  }
   struct Held {
     std::string key;
     std::string line;
@@ -221,7 +221,7 @@ std::string ModelSortedOutput(std::string_view input, LineConvention convention,
       convention == LineConvention::kLf ? "\n" : "\r\n";
   std::string output;
   std::vector<Held> held;
-  for (std::string& line : ModelSplitLines(input, convention)) {
+  for (std::string& line : lines) {
     if (ModelIsPassThrough(line)) {
       output += line;
       output += line_end;
@@ -244,6 +244,35 @@ std::string ModelSortedOutput(std::string_view input, LineConvention convention,
     }
   }
   return output;
+}
+
+}  // namespace
+
+std::string ModelSortedOutput(std::string_view input, LineConvention convention,
+                              ModelMode mode) {
+  return ModelSortedLines(ModelSplitLines(input, convention), convention, mode);
+}
+
+std::vector<std::string> ModelMergedLines(
+    const std::vector<std::string>& inputs, LineConvention convention) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < inputs.size(); ++at) {
+    std::vector<std::string> input_lines =
+        ModelSplitLines(inputs[at], convention);
+    const bool repeated_header =
+        at > 0 && !input_lines.empty() && input_lines.front() == "#!MLF!#";
+    lines.insert(lines.end(),
+                 std::make_move_iterator(input_lines.begin() +
+                                         (repeated_header ? 1 : 0)),
+                 std::make_move_iterator(input_lines.end()));
+  }
+  return lines;
+}
+
+std::string ModelSortedInputs(const std::vector<std::string>& inputs,
+                              LineConvention convention, ModelMode mode) {
+  return ModelSortedLines(ModelMergedLines(inputs, convention), convention,
+                          mode);
 }
 
 }  // namespace mlfsort

@@ -79,6 +79,17 @@ std::string ModelSortedOutput(std::string_view input,
                               LineConvention convention = LineConvention::kCr,
                               ModelMode mode = ModelMode::kLines);
 
+// The lines of several inputs read one after another as one input: each
+// split on its own (the end of an input ends its last line), and a line
+// that is exactly "#!MLF!#" as the first line of the second or a later
+// input left out, so that a merged file has one header.
+std::vector<std::string> ModelMergedLines(
+    const std::vector<std::string>& inputs, LineConvention convention);
+
+// The output file for those inputs, as ModelSortedOutput gives it for one.
+std::string ModelSortedInputs(const std::vector<std::string>& inputs,
+                              LineConvention convention, ModelMode mode);
+
 }  // namespace mlfsort
 
 #endif  // MLFSORT_TESTS_SUPPORT_SORT_MODEL_H_
