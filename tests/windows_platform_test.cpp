@@ -163,7 +163,6 @@ TEST_F(WindowsPlatformTransferTest, BytesTravelIntactInStreamSizedReads) {
   }
   EXPECT_EQ(read_back, bytes);
   EXPECT_TRUE(platform_.CloseHandle(reader));
-
 }
 
 TEST_F(WindowsPlatformTransferTest, PipesWhoseOtherEndIsGoneFail) {
