@@ -23,11 +23,14 @@
 #include <type_traits>
 
 #include "platform/posix_error.h"
+#include "platform/posix_system_calls.h"
 
 namespace mlfsort {
 namespace {
 
 constexpr std::size_t kMaxNameBytes = 4095;
+
+constexpr PosixSystemCalls kSystemCalls{};
 
 template <typename SystemCall>
 auto RetryOnInterrupt(SystemCall call) {
@@ -40,29 +43,32 @@ auto RetryOnInterrupt(SystemCall call) {
 
 // A descriptor inherited in non-blocking mode answers EAGAIN where the tool
 // expects a blocking one to wait; the wait happens here instead.
-bool WaitUntilReady(int descriptor, short events) {
+bool WaitUntilReady(const PosixSystemCalls& calls, int descriptor,
+                    short events) {
   pollfd watched{descriptor, events, 0};
-  return RetryOnInterrupt([&] { return ::poll(&watched, 1, -1); }) != -1;
+  return RetryOnInterrupt([&] { return calls.poll(&watched, 1, -1); }) != -1;
 }
 
 // One read(); -1 with errno on failure.
-ssize_t ReadOnce(int descriptor, void* buffer, std::size_t size) {
+ssize_t ReadOnce(const PosixSystemCalls& calls, int descriptor, void* buffer,
+                 std::size_t size) {
   for (;;) {
     const ssize_t got =
-        RetryOnInterrupt([&] { return ::read(descriptor, buffer, size); });
+        RetryOnInterrupt([&] { return calls.read(descriptor, buffer, size); });
     if (got != -1 || errno != EAGAIN) return got;
-    if (!WaitUntilReady(descriptor, POLLIN)) return -1;
+    if (!WaitUntilReady(calls, descriptor, POLLIN)) return -1;
   }
 }
 
 // false with errno on failure. Pipes and sockets may take fewer bytes than
 // offered; the rest is offered again.
-bool WriteAll(int descriptor, const char* bytes, std::size_t size) {
+bool WriteAll(const PosixSystemCalls& calls, int descriptor, const char* bytes,
+              std::size_t size) {
   while (size > 0) {
     const ssize_t put =
-        RetryOnInterrupt([&] { return ::write(descriptor, bytes, size); });
+        RetryOnInterrupt([&] { return calls.write(descriptor, bytes, size); });
     if (put == -1) {
-      if (errno != EAGAIN || !WaitUntilReady(descriptor, POLLOUT)) {
+      if (errno != EAGAIN || !WaitUntilReady(calls, descriptor, POLLOUT)) {
         return false;
       }
       continue;
@@ -76,22 +82,24 @@ bool WriteAll(int descriptor, const char* bytes, std::size_t size) {
 // Opens `name` and takes the flock `lock` without waiting; the descriptor,
 // or -1 with errno. A lock already held elsewhere gives EWOULDBLOCK, so the
 // file is neither read nor changed by this open.
-int OpenLocked(const char* name, int access, int lock, struct stat* status) {
+int OpenLocked(const PosixSystemCalls& calls, const char* name, int access,
+               int lock, struct stat* status) {
   const int descriptor = RetryOnInterrupt(
-      [&] { return ::open(name, access | O_CLOEXEC | O_NOCTTY, 0666); });
+      [&] { return calls.open(name, access | O_CLOEXEC | O_NOCTTY, 0666); });
   if (descriptor == -1) return -1;
   int failure = 0;
-  if (::fstat(descriptor, status) == -1) {
+  if (calls.fstat(descriptor, status) == -1) {
     failure = errno;
   } else if (S_ISDIR(status->st_mode)) {
     // open(O_RDONLY) succeeds on a directory; Windows refuses.
     failure = EISDIR;
-  } else if (RetryOnInterrupt(
-                 [&] { return ::flock(descriptor, lock | LOCK_NB); }) == -1) {
+  } else if (RetryOnInterrupt([&] {
+               return calls.flock(descriptor, lock | LOCK_NB);
+             }) == -1) {
     failure = errno;
   }
   if (failure == 0) return descriptor;
-  ::close(descriptor);
+  calls.close(descriptor);
   errno = failure;
   return -1;
 }
@@ -154,15 +162,18 @@ bool FindModule(const void* code, Dl_info* info, bool* in_main_program) {
 
 // The path of the running program's file, read into `buffer`, or nullptr.
 #if MLFSORT_HAVE_PROC_SELF_EXE
-const char* ProgramPath(char (&buffer)[kMaxNameBytes + 1]) {
+const char* ProgramPath(const PosixSystemCalls& calls,
+                        char (&buffer)[kMaxNameBytes + 1]) {
   const ssize_t length =
-      ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+      calls.readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (length <= 0) return nullptr;
   buffer[length] = '\0';
   return buffer;
 }
 #else
-const char* ProgramPath(char (&)[kMaxNameBytes + 1]) { return nullptr; }
+const char* ProgramPath(const PosixSystemCalls&, char (&)[kMaxNameBytes + 1]) {
+  return nullptr;
+}
 #endif
 
 // Blocks of a large page and more are mapped whole pages at a time on a
@@ -244,7 +255,7 @@ class LargePageMemory final : public GrowableMemory {
 }  // namespace
 
 PosixPlatform::PosixPlatform(int argc, char** argv)
-    : argc_(argc), argv_(argv) {}
+    : system_calls_(&kSystemCalls), argc_(argc), argv_(argv) {}
 
 PosixPlatform::~PosixPlatform() {
   for (HandleState& state : held_handles_) ResetState(state);
@@ -258,7 +269,8 @@ std::size_t PosixPlatform::MaxNameBytes() const { return kMaxNameBytes; }
 
 Handle PosixPlatform::OpenForReading(const char* name) {
   struct stat status;
-  const int descriptor = OpenLocked(name, O_RDONLY, LOCK_SH, &status);
+  const int descriptor =
+      OpenLocked(*system_calls_, name, O_RDONLY, LOCK_SH, &status);
   if (descriptor == -1) {
     Fail(errno, name);
     return kInvalidHandle;
@@ -268,7 +280,8 @@ Handle PosixPlatform::OpenForReading(const char* name) {
 
 Handle PosixPlatform::OpenForWriting(const char* name) {
   struct stat status;
-  const int descriptor = OpenLocked(name, O_WRONLY | O_CREAT, LOCK_EX, &status);
+  const int descriptor =
+      OpenLocked(*system_calls_, name, O_WRONLY | O_CREAT, LOCK_EX, &status);
   if (descriptor == -1) {
     Fail(errno, name);
     return kInvalidHandle;
@@ -280,11 +293,12 @@ bool PosixPlatform::EmptyFile(Handle handle) {
   struct stat status;
   if (!IsDescriptor(handle)) return Fail(EBADF);
   const int descriptor = static_cast<int>(handle);
-  if (::fstat(descriptor, &status) == -1) return Fail(errno);
+  if (system_calls_->fstat(descriptor, &status) == -1) return Fail(errno);
   // Devices, FIFOs and terminals have no length to cut and refuse
   // ftruncate.
   if (!S_ISREG(status.st_mode)) return true;
-  if (RetryOnInterrupt([&] { return ::ftruncate(descriptor, 0); }) == -1) {
+  if (RetryOnInterrupt(
+          [&] { return system_calls_->ftruncate(descriptor, 0); }) == -1) {
     return Fail(errno);
   }
   return true;
@@ -294,7 +308,7 @@ Handle PosixPlatform::GetStdHandle(StandardHandle which) {
   int descriptor = STDIN_FILENO;
   if (which == StandardHandle::kOutput) descriptor = STDOUT_FILENO;
   if (which == StandardHandle::kError) descriptor = STDERR_FILENO;
-  if (::fcntl(descriptor, F_GETFD) == -1) {
+  if (system_calls_->fcntl(descriptor, F_GETFD) == -1) {
     Fail(errno);
     return kInvalidHandle;
   }
@@ -307,7 +321,7 @@ FileType PosixPlatform::GetFileType(Handle handle) {
     Fail(EBADF);
     return FileType::kUnknown;
   }
-  if (::fstat(static_cast<int>(handle), &status) == -1) {
+  if (system_calls_->fstat(static_cast<int>(handle), &status) == -1) {
     Fail(errno);
     return FileType::kUnknown;
   }
@@ -333,7 +347,7 @@ bool PosixPlatform::ReadFile(Handle handle, void* buffer, std::uint32_t size,
       HasBlock(state->read_ahead)) {
     return ReadAhead(descriptor, *state, destination, size, bytes_read);
   }
-  const ssize_t got = ReadOnce(descriptor, destination, size);
+  const ssize_t got = ReadOnce(*system_calls_, descriptor, destination, size);
   if (got == -1) return Fail(errno);
   *bytes_read = static_cast<std::uint32_t>(got);
   return true;
@@ -350,7 +364,7 @@ bool PosixPlatform::WriteFile(Handle handle, const void* buffer,
   if (state->transfer == HandleState::Transfer::kBatched &&
       HasBlock(state->gathered)) {
     if (!Gather(descriptor, *state, bytes, size)) return false;
-  } else if (!WriteAll(descriptor, bytes, size)) {
+  } else if (!WriteAll(*system_calls_, descriptor, bytes, size)) {
     return Fail(errno);
   }
   *bytes_written = size;
@@ -367,7 +381,7 @@ bool PosixPlatform::CloseHandle(Handle handle) {
   }
   // Linux frees the descriptor even when close() fails, so it is never
   // retried; a failed flush is the failure worth reporting.
-  if (::close(descriptor) == -1 && flushed) return Fail(errno);
+  if (system_calls_->close(descriptor) == -1 && flushed) return Fail(errno);
   return flushed;
 }
 
@@ -385,7 +399,8 @@ ProcessArguments PosixPlatform::GetCommandLine() {
 bool PosixPlatform::IsSameFile(const char* a, const char* b) {
   struct stat a_status;
   struct stat b_status;
-  return ::stat(a, &a_status) == 0 && ::stat(b, &b_status) == 0 &&
+  return system_calls_->stat(a, &a_status) == 0 &&
+         system_calls_->stat(b, &b_status) == 0 &&
          a_status.st_dev == b_status.st_dev &&
          a_status.st_ino == b_status.st_ino;
 }
@@ -393,8 +408,8 @@ bool PosixPlatform::IsSameFile(const char* a, const char* b) {
 bool PosixPlatform::IsFileOfHandle(const char* name, Handle handle) {
   struct stat name_status;
   struct stat handle_status;
-  return IsDescriptor(handle) && ::stat(name, &name_status) == 0 &&
-         ::fstat(static_cast<int>(handle), &handle_status) == 0 &&
+  return IsDescriptor(handle) && system_calls_->stat(name, &name_status) == 0 &&
+         system_calls_->fstat(static_cast<int>(handle), &handle_status) == 0 &&
          !S_ISCHR(handle_status.st_mode) &&
          name_status.st_dev == handle_status.st_dev &&
          name_status.st_ino == handle_status.st_ino;
@@ -416,7 +431,8 @@ bool PosixPlatform::LocateCode(const void* code, CodeLocation* where) {
   // For the main program dli_fname is whatever it was started as (often a
   // relative argv[0]), so the system's own record of its file wins.
   char program_path[kMaxNameBytes + 1];
-  const char* path = in_main_program ? ProgramPath(program_path) : nullptr;
+  const char* path =
+      in_main_program ? ProgramPath(*system_calls_, program_path) : nullptr;
   CopyFileName(path != nullptr ? path : info.dli_fname, where);
   return true;
 }
@@ -436,7 +452,7 @@ void PosixPlatform::ExitProcess(int status) {
 Handle PosixPlatform::Adopt(int descriptor) {
   HandleState* const state = StateOf(descriptor);
   if (state == nullptr) {
-    ::close(descriptor);
+    system_calls_->close(descriptor);
     return kInvalidHandle;
   }
   ResetState(*state);
@@ -487,7 +503,7 @@ PosixPlatform::HandleState* PosixPlatform::ProbedState(Handle handle) {
   // Probed before any state is made, so a descriptor that is not open gets
   // none.
   struct stat status;
-  if (::fstat(descriptor, &status) == -1) {
+  if (system_calls_->fstat(descriptor, &status) == -1) {
     Fail(errno);
     return nullptr;
   }
@@ -498,7 +514,8 @@ PosixPlatform::HandleState* PosixPlatform::ProbedState(Handle handle) {
   const bool is_character_device = S_ISCHR(status.st_mode);
   state->transfer = is_character_device ? HandleState::Transfer::kDirect
                                         : HandleState::Transfer::kBatched;
-  state->is_terminal = is_character_device && ::isatty(descriptor) == 1;
+  state->is_terminal =
+      is_character_device && system_calls_->isatty(descriptor) == 1;
   return state;
 }
 
@@ -515,7 +532,8 @@ bool PosixPlatform::ReadFromTerminal(int descriptor, HandleState& state,
     *bytes_read = 1;
     return true;
   }
-  const ssize_t got = ReadOnce(descriptor, buffer, size > 1 ? size / 2 : 1);
+  const ssize_t got =
+      ReadOnce(*system_calls_, descriptor, buffer, size > 1 ? size / 2 : 1);
   if (got == -1) return Fail(errno);
   const auto delivered = static_cast<std::uint32_t>(got);
   const auto expanded = delivered + static_cast<std::uint32_t>(std::count(
@@ -543,7 +561,8 @@ bool PosixPlatform::ReadFromTerminal(int descriptor, HandleState& state,
 bool PosixPlatform::ReadAhead(int descriptor, HandleState& state, char* buffer,
                               std::uint32_t size, std::uint32_t* bytes_read) {
   if (state.read_ahead_begin == state.read_ahead_end) {
-    const ssize_t got = ReadOnce(descriptor, state.read_ahead, kBlockBytes);
+    const ssize_t got =
+        ReadOnce(*system_calls_, descriptor, state.read_ahead, kBlockBytes);
     if (got == -1) return Fail(errno);
     state.read_ahead_begin = 0;
     state.read_ahead_end = static_cast<std::uint32_t>(got);
@@ -576,7 +595,8 @@ bool PosixPlatform::Gather(int descriptor, HandleState& state,
 bool PosixPlatform::FlushGathered(int descriptor, HandleState& state) {
   const std::uint32_t count = state.gathered_bytes;
   state.gathered_bytes = 0;
-  return WriteAll(descriptor, state.gathered, count) || Fail(errno);
+  return WriteAll(*system_calls_, descriptor, state.gathered, count) ||
+         Fail(errno);
 }
 
 bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {

@@ -14,6 +14,10 @@
 // WriteFile that succeeded may later turn out lost. Character devices
 // (terminals, /dev/null) are never batched, so a prompt shows at once.
 //
+// Every call on paths and descriptors goes through a table of system calls
+// (posix_system_calls.h), the system's own unless a test has put another in
+// place (posix_platform_test_helper.h).
+//
 // Not thread-safe: the tool has one thread.
 
 #ifndef MLFSORT_PLATFORM_POSIX_PLATFORM_H_
@@ -26,6 +30,8 @@
 #include "platform/platform.h"
 
 namespace mlfsort {
+
+struct PosixSystemCalls;
 
 class PosixPlatform final : public Platform {
  public:
@@ -110,6 +116,8 @@ class PosixPlatform final : public Platform {
   void ExitProcess(int status) override;
 
  private:
+  friend class PosixPlatformTestHelper;
+
   // What a descriptor needs beyond the kernel's view of it. Reset when this
   // platform opens or closes the descriptor. Plain data, so that the table
   // of states can grow by realloc.
@@ -155,6 +163,7 @@ class PosixPlatform final : public Platform {
   // Leaves the code for `errno_value` and returns false.
   bool Fail(int errno_value, const char* path_or_null = nullptr);
 
+  const PosixSystemCalls* system_calls_;
   int argc_;
   char** argv_;
   std::uint32_t last_error_ = 0;
