@@ -88,7 +88,7 @@ TEST(PosixErrorTest, ListedErrnoValuesMapToPlatformCodes) {
       {EISDIR, 5},         {EMFILE, 4},   {ENFILE, 4},   {EWOULDBLOCK, 32},
       {ENAMETOOLONG, 206}, {ENOSPC, 112}, {EDQUOT, 112}, {EPIPE, 232},
       {EBADF, 6},          {EIO, 1117},   {EINVAL, 87},  {ENOENT, 2},
-      {ENOMEM, 8},
+      {ENOMEM, 8},         {EFBIG, 223},
   };
   for (const auto& [errno_value, code] : expected) {
     EXPECT_EQ(PlatformErrorFromErrno(errno_value, nullptr), code)
@@ -100,7 +100,7 @@ TEST(PosixErrorTest, UnlistedErrnoValuesStayClearOfWordedCodes) {
   const int listed[] = {ENOENT, ENOTDIR, EACCES, EPERM,       EROFS,
                         EISDIR, EMFILE,  ENFILE, EWOULDBLOCK, ENAMETOOLONG,
                         ENOSPC, EDQUOT,  EPIPE,  EBADF,       EIO,
-                        EINVAL, ENOMEM};
+                        EINVAL, ENOMEM,  EFBIG};
   for (int errno_value = 1; errno_value < 134; ++errno_value) {
     if (std::find(std::begin(listed), std::end(listed), errno_value) !=
         std::end(listed)) {

@@ -60,23 +60,39 @@ ssize_t ReadOnce(const PosixSystemCalls& calls, int descriptor, void* buffer,
   }
 }
 
-// false with errno on failure. Pipes and sockets may take fewer bytes than
-// offered; the rest is offered again.
-bool WriteAll(const PosixSystemCalls& calls, int descriptor, const char* bytes,
-              std::size_t size) {
-  while (size > 0) {
-    const ssize_t put =
-        RetryOnInterrupt([&] { return calls.write(descriptor, bytes, size); });
+// The number of bytes the kernel took: `size`, or fewer with errno when a
+// write failed. Pipes, sockets and a file meeting its limits may take fewer
+// bytes than offered; the rest is offered again.
+std::size_t WriteAll(const PosixSystemCalls& calls, int descriptor,
+                     const char* bytes, std::size_t size) {
+  std::size_t taken = 0;
+  while (taken < size) {
+    const ssize_t put = RetryOnInterrupt(
+        [&] { return calls.write(descriptor, bytes + taken, size - taken); });
     if (put == -1) {
       if (errno != EAGAIN || !WaitUntilReady(calls, descriptor, POLLOUT)) {
-        return false;
+        break;
       }
       continue;
     }
-    bytes += put;
-    size -= static_cast<std::size_t>(put);
+    taken += static_cast<std::size_t>(put);
   }
-  return true;
+  return taken;
+}
+
+// The kernel took `taken` bytes of a transfer before failing; the file is cut
+// back to the first `kept` of them. The descriptor's offset stands just past
+// what was taken, also where O_APPEND put the transfer at the end of earlier
+// bytes. The offset returns to the new end, so a later write leaves no hole.
+void CutBack(const PosixSystemCalls& calls, int descriptor, std::size_t taken,
+             std::size_t kept) {
+  if (kept == taken) return;
+  const off_t offset = calls.lseek(descriptor, 0, SEEK_CUR);
+  if (offset == -1) return;
+  const off_t end = offset - static_cast<off_t>(taken - kept);
+  if (RetryOnInterrupt([&] { return calls.ftruncate(descriptor, end); }) == 0) {
+    calls.lseek(descriptor, end, SEEK_SET);
+  }
 }
 
 // Opens `name` and takes the flock `lock` without waiting; the descriptor,
@@ -110,10 +126,9 @@ bool IsDescriptor(Handle handle) {
 
 // Allocation failure leaves the block empty and the handle unbatched, which
 // is slower but still correct.
-bool HasBlock(char*& block) {
-  if (block == nullptr) {
-    block = static_cast<char*>(std::malloc(PosixPlatform::kBlockBytes));
-  }
+template <typename Block>
+bool HasBlock(Block*& block, std::size_t bytes) {
+  if (block == nullptr) block = static_cast<Block*>(std::malloc(bytes));
   return block != nullptr;
 }
 
@@ -344,7 +359,7 @@ bool PosixPlatform::ReadFile(Handle handle, void* buffer, std::uint32_t size,
     return ReadFromTerminal(descriptor, *state, destination, size, bytes_read);
   }
   if (state->transfer == HandleState::Transfer::kBatched &&
-      HasBlock(state->read_ahead)) {
+      HasBlock(state->read_ahead, kBlockBytes)) {
     return ReadAhead(descriptor, *state, destination, size, bytes_read);
   }
   const ssize_t got = ReadOnce(*system_calls_, descriptor, destination, size);
@@ -362,10 +377,10 @@ bool PosixPlatform::WriteFile(Handle handle, const void* buffer,
   const int descriptor = static_cast<int>(handle);
   const char* bytes = static_cast<const char*>(buffer);
   if (state->transfer == HandleState::Transfer::kBatched &&
-      HasBlock(state->gathered)) {
+      HasBlock(state->gathered, sizeof(GatheredBlock))) {
     if (!Gather(descriptor, *state, bytes, size)) return false;
-  } else if (!WriteAll(*system_calls_, descriptor, bytes, size)) {
-    return Fail(errno);
+  } else if (!HandOver(descriptor, *state, bytes, size, &size, 1)) {
+    return false;
   }
   *bytes_written = size;
   return true;
@@ -516,6 +531,7 @@ PosixPlatform::HandleState* PosixPlatform::ProbedState(Handle handle) {
                                         : HandleState::Transfer::kBatched;
   state->is_terminal =
       is_character_device && system_calls_->isatty(descriptor) == 1;
+  state->is_regular_file = S_ISREG(status.st_mode);
   return state;
 }
 
@@ -577,26 +593,52 @@ bool PosixPlatform::ReadAhead(int descriptor, HandleState& state, char* buffer,
 
 bool PosixPlatform::Gather(int descriptor, HandleState& state,
                            const char* bytes, std::uint32_t size) {
-  while (size > 0) {
-    const std::uint32_t taken =
-        std::min(size, kBlockBytes - state.gathered_bytes);
-    std::memcpy(state.gathered + state.gathered_bytes, bytes, taken);
-    state.gathered_bytes += taken;
-    bytes += taken;
-    size -= taken;
-    if (state.gathered_bytes == kBlockBytes &&
-        !FlushGathered(descriptor, state)) {
-      return false;
-    }
+  if (size == 0) return true;
+  if (size > kBlockBytes - state.gathered_bytes &&
+      !FlushGathered(descriptor, state)) {
+    return false;
+  }
+  if (size >= kBlockBytes) {
+    return HandOver(descriptor, state, bytes, size, &size, 1);
+  }
+  GatheredBlock& block = *state.gathered;
+  std::memcpy(block.bytes + state.gathered_bytes, bytes, size);
+  state.gathered_bytes += size;
+  block.write_ends[state.gathered_writes++] = state.gathered_bytes;
+  if (state.gathered_bytes == kBlockBytes ||
+      state.gathered_writes == kMaxGatheredWrites) {
+    return FlushGathered(descriptor, state);
   }
   return true;
 }
 
 bool PosixPlatform::FlushGathered(int descriptor, HandleState& state) {
   const std::uint32_t count = state.gathered_bytes;
+  const std::uint32_t writes = state.gathered_writes;
   state.gathered_bytes = 0;
-  return WriteAll(*system_calls_, descriptor, state.gathered, count) ||
-         Fail(errno);
+  state.gathered_writes = 0;
+  if (count == 0) return true;
+  return HandOver(descriptor, state, state.gathered->bytes, count,
+                  state.gathered->write_ends, writes);
+}
+
+bool PosixPlatform::HandOver(int descriptor, const HandleState& state,
+                             const char* bytes, std::uint32_t size,
+                             const std::uint32_t* write_ends,
+                             std::uint32_t write_count) {
+  const std::size_t taken = WriteAll(*system_calls_, descriptor, bytes, size);
+  if (taken == size) return true;
+  const int failure = errno;
+  // A call the kernel took only in part would leave the file ending inside
+  // it, in the middle of a line or of a stream's block; the calls it took
+  // whole are kept.
+  if (state.is_regular_file) {
+    const std::uint32_t* const past_kept =
+        std::upper_bound(write_ends, write_ends + write_count, taken);
+    const std::size_t kept = past_kept == write_ends ? 0 : *(past_kept - 1);
+    CutBack(*system_calls_, descriptor, taken, kept);
+  }
+  return Fail(failure);
 }
 
 bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {
@@ -605,9 +647,10 @@ bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {
 }
 
 Platform& SystemPlatform(int argc, char** argv) {
-  // Writing to a pipe whose reader has gone then fails with 232 instead of
-  // ending the process.
+  // Writing to a pipe whose reader has gone then fails with 232, and writing
+  // past a file-size limit with 223, instead of ending the process.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   static PosixPlatform platform(argc, argv);
   return platform;
 }
