@@ -447,6 +447,30 @@ TEST_F(HostileOutputLocations, FullDiskIsIoError112) {
   }
 }
 
+// A file-size limit stops the kernel inside a block. The run reports it
+// rather than dying of SIGXFSZ, and the output keeps every 128-byte block
+// that fits under the limit.
+TEST_F(HostileOutputLocations, FileSizeLimitIsIoError223) {
+  constexpr std::uint64_t kLimit = 100000;
+  const std::string input = "#!MLF!#\r\n" + UtterancesDescending(6000, "\r\n");
+  const std::string expected = ModelSortedOutput(input);
+  ASSERT_GT(expected.size(), kLimit);
+  WriteFile("x.mlf", input);
+  RunOptions options;
+  options.file_size_limit = kLimit;
+  const RunResult result = RunUnchecked({"x.mlf"}, options);
+  if (result.exec_failed) {
+    GTEST_SKIP() << "cannot set the file-size limit ("
+                 << std::strerror(result.exec_errno) << ")";
+  }
+  EXPECT_FALSE(result.signaled) << Describe(result);
+  ExpectFailureReport(result, "\r\n", "EInOutError", "I/O error 223.");
+  const std::string written = ReadFile("x.srt").value_or("");
+  EXPECT_EQ(written.size(), kLimit / 128 * 128);
+  EXPECT_TRUE(written == expected.substr(0, written.size()));
+  EXPECT_TRUE(ReadFile("x.mlf") == input) << "the input was changed";
+}
+
 // With no name argument the prompt reads standard input. An input that ends
 // at once is an empty name, which sorts standard input into "srt"; a closed
 // descriptor cannot be read at all and is reported.

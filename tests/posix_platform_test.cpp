@@ -6,18 +6,15 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -27,6 +24,7 @@
 #include <vector>
 
 #include "platform/posix_error.h"
+#include "support/run_in_child.h"
 #include "support/temp_files.h"
 
 namespace mlfsort {
@@ -44,20 +42,6 @@ std::string Pattern(std::size_t size) {
     bytes[index] = static_cast<char>((index * 131 + index / 256) & 0xFF);
   }
   return bytes;
-}
-
-// Runs `body` in a forked child; its return value is the exit status. -1
-// when the child did not exit normally (a signal ended it).
-int RunInChild(const std::function<int()>& body) {
-  std::fflush(nullptr);  // or the child would print the parent's output again
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(body());
-  int status = 0;
-  if (child == -1 || ::waitpid(child, &status, 0) != child ||
-      !WIFEXITED(status)) {
-    return -1;
-  }
-  return WEXITSTATUS(status);
 }
 
 class PosixPlatformTest : public testing::Test {
@@ -104,7 +88,7 @@ TEST(PosixErrorTest, ListedErrnoValuesMapToPlatformCodes) {
       {EISDIR, 5},         {EMFILE, 4},   {ENFILE, 4},   {EWOULDBLOCK, 32},
       {ENAMETOOLONG, 206}, {ENOSPC, 112}, {EDQUOT, 112}, {EPIPE, 232},
       {EBADF, 6},          {EIO, 1117},   {EINVAL, 87},  {ENOENT, 2},
-      {ENOMEM, 8},
+      {ENOMEM, 8},         {EFBIG, 223},
   };
   for (const auto& [errno_value, code] : expected) {
     EXPECT_EQ(PlatformErrorFromErrno(errno_value, nullptr), code)
@@ -116,7 +100,7 @@ TEST(PosixErrorTest, UnlistedErrnoValuesStayClearOfWordedCodes) {
   const int listed[] = {ENOENT, ENOTDIR, EACCES, EPERM,       EROFS,
                         EISDIR, EMFILE,  ENFILE, EWOULDBLOCK, ENAMETOOLONG,
                         ENOSPC, EDQUOT,  EPIPE,  EBADF,       EIO,
-                        EINVAL, ENOMEM};
+                        EINVAL, ENOMEM,  EFBIG};
   for (int errno_value = 1; errno_value < 134; ++errno_value) {
     if (std::find(std::begin(listed), std::end(listed), errno_value) !=
         std::end(listed)) {

@@ -104,6 +104,8 @@ enum Code : std::uint32_t {
   kDiskFull = 112,
   kInvalidName = 123,
   kFilenameTooLong = 206,
+  // Writing past a limit on the size of the file.
+  kFileTooLarge = 223,
   // Writing to a pipe whose reader has gone.
   kNoData = 232,
   kIoDevice = 1117,

@@ -35,6 +35,7 @@ constexpr std::array kErrnoCodes = {
     ErrnoCode{ENAMETOOLONG, platform_error::kFilenameTooLong},
     ErrnoCode{ENOSPC, platform_error::kDiskFull},
     ErrnoCode{EDQUOT, platform_error::kDiskFull},
+    ErrnoCode{EFBIG, platform_error::kFileTooLarge},
     ErrnoCode{EPIPE, platform_error::kNoData},
     ErrnoCode{EBADF, platform_error::kInvalidHandle},
     ErrnoCode{EIO, platform_error::kIoDevice},

@@ -23,11 +23,14 @@
 #include <type_traits>
 
 #include "platform/posix_error.h"
+#include "platform/posix_system_calls.h"
 
 namespace mlfsort {
 namespace {
 
 constexpr std::size_t kMaxNameBytes = 4095;
+
+constexpr PosixSystemCalls kSystemCalls{};
 
 template <typename SystemCall>
 auto RetryOnInterrupt(SystemCall call) {
@@ -40,58 +43,79 @@ auto RetryOnInterrupt(SystemCall call) {
 
 // A descriptor inherited in non-blocking mode answers EAGAIN where the tool
 // expects a blocking one to wait; the wait happens here instead.
-bool WaitUntilReady(int descriptor, short events) {
+bool WaitUntilReady(const PosixSystemCalls& calls, int descriptor,
+                    short events) {
   pollfd watched{descriptor, events, 0};
-  return RetryOnInterrupt([&] { return ::poll(&watched, 1, -1); }) != -1;
+  return RetryOnInterrupt([&] { return calls.poll(&watched, 1, -1); }) != -1;
 }
 
 // One read(); -1 with errno on failure.
-ssize_t ReadOnce(int descriptor, void* buffer, std::size_t size) {
+ssize_t ReadOnce(const PosixSystemCalls& calls, int descriptor, void* buffer,
+                 std::size_t size) {
   for (;;) {
     const ssize_t got =
-        RetryOnInterrupt([&] { return ::read(descriptor, buffer, size); });
+        RetryOnInterrupt([&] { return calls.read(descriptor, buffer, size); });
     if (got != -1 || errno != EAGAIN) return got;
-    if (!WaitUntilReady(descriptor, POLLIN)) return -1;
+    if (!WaitUntilReady(calls, descriptor, POLLIN)) return -1;
   }
 }
 
-// false with errno on failure. Pipes and sockets may take fewer bytes than
-// offered; the rest is offered again.
-bool WriteAll(int descriptor, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t put =
-        RetryOnInterrupt([&] { return ::write(descriptor, bytes, size); });
+// The number of bytes the kernel took: `size`, or fewer with errno when a
+// write failed. Pipes, sockets and a file meeting its limits may take fewer
+// bytes than offered; the rest is offered again.
+std::size_t WriteAll(const PosixSystemCalls& calls, int descriptor,
+                     const char* bytes, std::size_t size) {
+  std::size_t taken = 0;
+  while (taken < size) {
+    const ssize_t put = RetryOnInterrupt(
+        [&] { return calls.write(descriptor, bytes + taken, size - taken); });
     if (put == -1) {
-      if (errno != EAGAIN || !WaitUntilReady(descriptor, POLLOUT)) {
-        return false;
+      if (errno != EAGAIN || !WaitUntilReady(calls, descriptor, POLLOUT)) {
+        break;
       }
       continue;
     }
-    bytes += put;
-    size -= static_cast<std::size_t>(put);
+    taken += static_cast<std::size_t>(put);
   }
-  return true;
+  return taken;
+}
+
+// The kernel took `taken` bytes of a transfer before failing; the file is cut
+// back to the first `kept` of them. The descriptor's offset stands just past
+// what was taken, also where O_APPEND put the transfer at the end of earlier
+// bytes. The offset returns to the new end, so a later write leaves no hole.
+void CutBack(const PosixSystemCalls& calls, int descriptor, std::size_t taken,
+             std::size_t kept) {
+  if (kept == taken) return;
+  const off_t offset = calls.lseek(descriptor, 0, SEEK_CUR);
+  if (offset == -1) return;
+  const off_t end = offset - static_cast<off_t>(taken - kept);
+  if (RetryOnInterrupt([&] { return calls.ftruncate(descriptor, end); }) == 0) {
+    calls.lseek(descriptor, end, SEEK_SET);
+  }
 }
 
 // Opens `name` and takes the flock `lock` without waiting; the descriptor,
 // or -1 with errno. A lock already held elsewhere gives EWOULDBLOCK, so the
 // file is neither read nor changed by this open.
-int OpenLocked(const char* name, int access, int lock, struct stat* status) {
+int OpenLocked(const PosixSystemCalls& calls, const char* name, int access,
+               int lock, struct stat* status) {
   const int descriptor = RetryOnInterrupt(
-      [&] { return ::open(name, access | O_CLOEXEC | O_NOCTTY, 0666); });
+      [&] { return calls.open(name, access | O_CLOEXEC | O_NOCTTY, 0666); });
   if (descriptor == -1) return -1;
   int failure = 0;
-  if (::fstat(descriptor, status) == -1) {
+  if (calls.fstat(descriptor, status) == -1) {
     failure = errno;
   } else if (S_ISDIR(status->st_mode)) {
     // open(O_RDONLY) succeeds on a directory; Windows refuses.
     failure = EISDIR;
-  } else if (RetryOnInterrupt(
-                 [&] { return ::flock(descriptor, lock | LOCK_NB); }) == -1) {
+  } else if (RetryOnInterrupt([&] {
+               return calls.flock(descriptor, lock | LOCK_NB);
+             }) == -1) {
     failure = errno;
   }
   if (failure == 0) return descriptor;
-  ::close(descriptor);
+  calls.close(descriptor);
   errno = failure;
   return -1;
 }
@@ -102,10 +126,9 @@ bool IsDescriptor(Handle handle) {
 
 // Allocation failure leaves the block empty and the handle unbatched, which
 // is slower but still correct.
-bool HasBlock(char*& block) {
-  if (block == nullptr) {
-    block = static_cast<char*>(std::malloc(PosixPlatform::kBlockBytes));
-  }
+template <typename Block>
+bool HasBlock(Block*& block, std::size_t bytes) {
+  if (block == nullptr) block = static_cast<Block*>(std::malloc(bytes));
   return block != nullptr;
 }
 
@@ -154,15 +177,18 @@ bool FindModule(const void* code, Dl_info* info, bool* in_main_program) {
 
 // The path of the running program's file, read into `buffer`, or nullptr.
 #if MLFSORT_HAVE_PROC_SELF_EXE
-const char* ProgramPath(char (&buffer)[kMaxNameBytes + 1]) {
+const char* ProgramPath(const PosixSystemCalls& calls,
+                        char (&buffer)[kMaxNameBytes + 1]) {
   const ssize_t length =
-      ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+      calls.readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (length <= 0) return nullptr;
   buffer[length] = '\0';
   return buffer;
 }
 #else
-const char* ProgramPath(char (&)[kMaxNameBytes + 1]) { return nullptr; }
+const char* ProgramPath(const PosixSystemCalls&, char (&)[kMaxNameBytes + 1]) {
+  return nullptr;
+}
 #endif
 
 // Blocks of a large page and more are mapped whole pages at a time on a
@@ -244,7 +270,7 @@ class LargePageMemory final : public GrowableMemory {
 }  // namespace
 
 PosixPlatform::PosixPlatform(int argc, char** argv)
-    : argc_(argc), argv_(argv) {}
+    : system_calls_(&kSystemCalls), argc_(argc), argv_(argv) {}
 
 PosixPlatform::~PosixPlatform() {
   for (HandleState& state : held_handles_) ResetState(state);
@@ -258,7 +284,8 @@ std::size_t PosixPlatform::MaxNameBytes() const { return kMaxNameBytes; }
 
 Handle PosixPlatform::OpenForReading(const char* name) {
   struct stat status;
-  const int descriptor = OpenLocked(name, O_RDONLY, LOCK_SH, &status);
+  const int descriptor =
+      OpenLocked(*system_calls_, name, O_RDONLY, LOCK_SH, &status);
   if (descriptor == -1) {
     Fail(errno, name);
     return kInvalidHandle;
@@ -268,7 +295,8 @@ Handle PosixPlatform::OpenForReading(const char* name) {
 
 Handle PosixPlatform::OpenForWriting(const char* name) {
   struct stat status;
-  const int descriptor = OpenLocked(name, O_WRONLY | O_CREAT, LOCK_EX, &status);
+  const int descriptor =
+      OpenLocked(*system_calls_, name, O_WRONLY | O_CREAT, LOCK_EX, &status);
   if (descriptor == -1) {
     Fail(errno, name);
     return kInvalidHandle;
@@ -280,11 +308,12 @@ bool PosixPlatform::EmptyFile(Handle handle) {
   struct stat status;
   if (!IsDescriptor(handle)) return Fail(EBADF);
   const int descriptor = static_cast<int>(handle);
-  if (::fstat(descriptor, &status) == -1) return Fail(errno);
+  if (system_calls_->fstat(descriptor, &status) == -1) return Fail(errno);
   // Devices, FIFOs and terminals have no length to cut and refuse
   // ftruncate.
   if (!S_ISREG(status.st_mode)) return true;
-  if (RetryOnInterrupt([&] { return ::ftruncate(descriptor, 0); }) == -1) {
+  if (RetryOnInterrupt(
+          [&] { return system_calls_->ftruncate(descriptor, 0); }) == -1) {
     return Fail(errno);
   }
   return true;
@@ -294,7 +323,7 @@ Handle PosixPlatform::GetStdHandle(StandardHandle which) {
   int descriptor = STDIN_FILENO;
   if (which == StandardHandle::kOutput) descriptor = STDOUT_FILENO;
   if (which == StandardHandle::kError) descriptor = STDERR_FILENO;
-  if (::fcntl(descriptor, F_GETFD) == -1) {
+  if (system_calls_->fcntl(descriptor, F_GETFD) == -1) {
     Fail(errno);
     return kInvalidHandle;
   }
@@ -307,7 +336,7 @@ FileType PosixPlatform::GetFileType(Handle handle) {
     Fail(EBADF);
     return FileType::kUnknown;
   }
-  if (::fstat(static_cast<int>(handle), &status) == -1) {
+  if (system_calls_->fstat(static_cast<int>(handle), &status) == -1) {
     Fail(errno);
     return FileType::kUnknown;
   }
@@ -330,10 +359,10 @@ bool PosixPlatform::ReadFile(Handle handle, void* buffer, std::uint32_t size,
     return ReadFromTerminal(descriptor, *state, destination, size, bytes_read);
   }
   if (state->transfer == HandleState::Transfer::kBatched &&
-      HasBlock(state->read_ahead)) {
+      HasBlock(state->read_ahead, kBlockBytes)) {
     return ReadAhead(descriptor, *state, destination, size, bytes_read);
   }
-  const ssize_t got = ReadOnce(descriptor, destination, size);
+  const ssize_t got = ReadOnce(*system_calls_, descriptor, destination, size);
   if (got == -1) return Fail(errno);
   *bytes_read = static_cast<std::uint32_t>(got);
   return true;
@@ -348,10 +377,10 @@ bool PosixPlatform::WriteFile(Handle handle, const void* buffer,
   const int descriptor = static_cast<int>(handle);
   const char* bytes = static_cast<const char*>(buffer);
   if (state->transfer == HandleState::Transfer::kBatched &&
-      HasBlock(state->gathered)) {
+      HasBlock(state->gathered, sizeof(GatheredBlock))) {
     if (!Gather(descriptor, *state, bytes, size)) return false;
-  } else if (!WriteAll(descriptor, bytes, size)) {
-    return Fail(errno);
+  } else if (!HandOver(descriptor, *state, bytes, size, &size, 1)) {
+    return false;
   }
   *bytes_written = size;
   return true;
@@ -367,7 +396,7 @@ bool PosixPlatform::CloseHandle(Handle handle) {
   }
   // Linux frees the descriptor even when close() fails, so it is never
   // retried; a failed flush is the failure worth reporting.
-  if (::close(descriptor) == -1 && flushed) return Fail(errno);
+  if (system_calls_->close(descriptor) == -1 && flushed) return Fail(errno);
   return flushed;
 }
 
@@ -393,7 +422,8 @@ ProcessArguments PosixPlatform::GetCommandLine() {
 bool PosixPlatform::IsSameFile(const char* a, const char* b) {
   struct stat a_status;
   struct stat b_status;
-  return ::stat(a, &a_status) == 0 && ::stat(b, &b_status) == 0 &&
+  return system_calls_->stat(a, &a_status) == 0 &&
+         system_calls_->stat(b, &b_status) == 0 &&
          a_status.st_dev == b_status.st_dev &&
          a_status.st_ino == b_status.st_ino;
 }
@@ -401,8 +431,8 @@ bool PosixPlatform::IsSameFile(const char* a, const char* b) {
 bool PosixPlatform::IsFileOfHandle(const char* name, Handle handle) {
   struct stat name_status;
   struct stat handle_status;
-  return IsDescriptor(handle) && ::stat(name, &name_status) == 0 &&
-         ::fstat(static_cast<int>(handle), &handle_status) == 0 &&
+  return IsDescriptor(handle) && system_calls_->stat(name, &name_status) == 0 &&
+         system_calls_->fstat(static_cast<int>(handle), &handle_status) == 0 &&
          !S_ISCHR(handle_status.st_mode) &&
          name_status.st_dev == handle_status.st_dev &&
          name_status.st_ino == handle_status.st_ino;
@@ -424,7 +454,8 @@ bool PosixPlatform::LocateCode(const void* code, CodeLocation* where) {
   // For the main program dli_fname is whatever it was started as (often a
   // relative argv[0]), so the system's own record of its file wins.
   char program_path[kMaxNameBytes + 1];
-  const char* path = in_main_program ? ProgramPath(program_path) : nullptr;
+  const char* path =
+      in_main_program ? ProgramPath(*system_calls_, program_path) : nullptr;
   CopyFileName(path != nullptr ? path : info.dli_fname, where);
   return true;
 }
@@ -444,7 +475,7 @@ void PosixPlatform::ExitProcess(int status) {
 Handle PosixPlatform::Adopt(int descriptor) {
   HandleState* const state = StateOf(descriptor);
   if (state == nullptr) {
-    ::close(descriptor);
+    system_calls_->close(descriptor);
     return kInvalidHandle;
   }
   ResetState(*state);
@@ -495,7 +526,7 @@ PosixPlatform::HandleState* PosixPlatform::ProbedState(Handle handle) {
   // Probed before any state is made, so a descriptor that is not open gets
   // none.
   struct stat status;
-  if (::fstat(descriptor, &status) == -1) {
+  if (system_calls_->fstat(descriptor, &status) == -1) {
     Fail(errno);
     return nullptr;
   }
@@ -506,7 +537,9 @@ PosixPlatform::HandleState* PosixPlatform::ProbedState(Handle handle) {
   const bool is_character_device = S_ISCHR(status.st_mode);
   state->transfer = is_character_device ? HandleState::Transfer::kDirect
                                         : HandleState::Transfer::kBatched;
-  state->is_terminal = is_character_device && ::isatty(descriptor) == 1;
+  state->is_terminal =
+      is_character_device && system_calls_->isatty(descriptor) == 1;
+  state->is_regular_file = S_ISREG(status.st_mode);
   return state;
 }
 
@@ -523,7 +556,8 @@ bool PosixPlatform::ReadFromTerminal(int descriptor, HandleState& state,
     *bytes_read = 1;
     return true;
   }
-  const ssize_t got = ReadOnce(descriptor, buffer, size > 1 ? size / 2 : 1);
+  const ssize_t got =
+      ReadOnce(*system_calls_, descriptor, buffer, size > 1 ? size / 2 : 1);
   if (got == -1) return Fail(errno);
   const auto delivered = static_cast<std::uint32_t>(got);
   const auto expanded = delivered + static_cast<std::uint32_t>(std::count(
@@ -551,7 +585,8 @@ bool PosixPlatform::ReadFromTerminal(int descriptor, HandleState& state,
 bool PosixPlatform::ReadAhead(int descriptor, HandleState& state, char* buffer,
                               std::uint32_t size, std::uint32_t* bytes_read) {
   if (state.read_ahead_begin == state.read_ahead_end) {
-    const ssize_t got = ReadOnce(descriptor, state.read_ahead, kBlockBytes);
+    const ssize_t got =
+        ReadOnce(*system_calls_, descriptor, state.read_ahead, kBlockBytes);
     if (got == -1) return Fail(errno);
     state.read_ahead_begin = 0;
     state.read_ahead_end = static_cast<std::uint32_t>(got);
@@ -566,25 +601,52 @@ bool PosixPlatform::ReadAhead(int descriptor, HandleState& state, char* buffer,
 
 bool PosixPlatform::Gather(int descriptor, HandleState& state,
                            const char* bytes, std::uint32_t size) {
-  while (size > 0) {
-    const std::uint32_t taken =
-        std::min(size, kBlockBytes - state.gathered_bytes);
-    std::memcpy(state.gathered + state.gathered_bytes, bytes, taken);
-    state.gathered_bytes += taken;
-    bytes += taken;
-    size -= taken;
-    if (state.gathered_bytes == kBlockBytes &&
-        !FlushGathered(descriptor, state)) {
-      return false;
-    }
+  if (size == 0) return true;
+  if (size > kBlockBytes - state.gathered_bytes &&
+      !FlushGathered(descriptor, state)) {
+    return false;
+  }
+  if (size >= kBlockBytes) {
+    return HandOver(descriptor, state, bytes, size, &size, 1);
+  }
+  GatheredBlock& block = *state.gathered;
+  std::memcpy(block.bytes + state.gathered_bytes, bytes, size);
+  state.gathered_bytes += size;
+  block.write_ends[state.gathered_writes++] = state.gathered_bytes;
+  if (state.gathered_bytes == kBlockBytes ||
+      state.gathered_writes == kMaxGatheredWrites) {
+    return FlushGathered(descriptor, state);
   }
   return true;
 }
 
 bool PosixPlatform::FlushGathered(int descriptor, HandleState& state) {
   const std::uint32_t count = state.gathered_bytes;
+  const std::uint32_t writes = state.gathered_writes;
   state.gathered_bytes = 0;
-  return WriteAll(descriptor, state.gathered, count) || Fail(errno);
+  state.gathered_writes = 0;
+  if (count == 0) return true;
+  return HandOver(descriptor, state, state.gathered->bytes, count,
+                  state.gathered->write_ends, writes);
+}
+
+bool PosixPlatform::HandOver(int descriptor, const HandleState& state,
+                             const char* bytes, std::uint32_t size,
+                             const std::uint32_t* write_ends,
+                             std::uint32_t write_count) {
+  const std::size_t taken = WriteAll(*system_calls_, descriptor, bytes, size);
+  if (taken == size) return true;
+  const int failure = errno;
+  // A call the kernel took only in part would leave the file ending inside
+  // it, in the middle of a line or of a stream's block; the calls it took
+  // whole are kept.
+  if (state.is_regular_file) {
+    const std::uint32_t* const past_kept =
+        std::upper_bound(write_ends, write_ends + write_count, taken);
+    const std::size_t kept = past_kept == write_ends ? 0 : *(past_kept - 1);
+    CutBack(*system_calls_, descriptor, taken, kept);
+  }
+  return Fail(failure);
 }
 
 bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {
@@ -594,9 +656,10 @@ bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {
 }
 
 Platform& SystemPlatform(int argc, char** argv) {
-  // Writing to a pipe whose reader has gone then fails with 232 instead of
-  // ending the process.
+  // Writing to a pipe whose reader has gone then fails with 232, and writing
+  // past a file-size limit with 223, instead of ending the process.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   static PosixPlatform platform(argc, argv);
   return platform;
 }

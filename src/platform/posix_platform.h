@@ -9,10 +9,16 @@
 // Disk files and pipes are batched: reads take up to kBlockBytes from the
 // kernel at once and hand them out in the sizes asked for; writes gather up
 // to kBlockBytes and reach the kernel when the block is full, in
-// CloseHandle and in ExitProcess. A write that fails in the kernel is
-// reported by the WriteFile or CloseHandle that hands the block over, so a
-// WriteFile that succeeded may later turn out lost. Character devices
-// (terminals, /dev/null) are never batched, so a prompt shows at once.
+// CloseHandle and in ExitProcess. A gathered block holds whole WriteFile
+// calls only: a call that does not fit sends the block ahead of it, and a
+// call of kBlockBytes or more goes to the kernel by itself. A write that
+// fails in the kernel is reported by the WriteFile or CloseHandle that hands
+// the block over. Character devices (terminals, /dev/null) are never
+// batched, so a prompt shows at once.
+//
+// Every call on paths and descriptors goes through a table of system calls
+// (posix_system_calls.h), the system's own unless a test has put another in
+// place (posix_platform_test_helper.h).
 //
 // Not thread-safe: the tool has one thread.
 
@@ -26,6 +32,8 @@
 #include "platform/platform.h"
 
 namespace mlfsort {
+
+struct PosixSystemCalls;
 
 class PosixPlatform final : public Platform {
  public:
@@ -67,15 +75,25 @@ class PosixPlatform final : public Platform {
   bool ReadFile(Handle handle, void* buffer, std::uint32_t size,
                 std::uint32_t* bytes_read) override;
 
-  // Continues short writes until every byte is handed over. *bytes_written
-  // is `size` on success and 0 on failure; the bytes of a failing call and
-  // the gathered bytes handed over with them are lost.
+  // Continues short writes until every byte is handed over, retrying on
+  // EINTR. *bytes_written is `size` on success and 0 on failure. EFBIG (a
+  // file-size limit) fails with 223.
+  //
+  // When a transfer to a regular file fails, the file is left ending at the
+  // end of one of the WriteFile calls that reached it: the kernel keeps the
+  // bytes of the calls it took whole, and what it took of the next one is
+  // cut off again (ftruncate, from where the descriptor's offset says the
+  // transfer began, so a file opened for appending keeps what it held). The
+  // calls in the failed block after that are lost, as is the failing call's
+  // own data; a cut that fails itself leaves the file as the kernel left
+  // it, and the write's failure is the one reported. Pipes and devices keep
+  // whatever the kernel took.
   bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
                  std::uint32_t* bytes_written) override;
 
-  // Hands the gathered bytes to the kernel, then closes the descriptor
-  // whether that succeeded or not, so nothing leaks; the first failure is
-  // reported. Fails with 6 for a handle that is not open.
+  // Hands the gathered bytes to the kernel, as WriteFile does, then closes
+  // the descriptor whether that succeeded or not, so nothing leaks; the
+  // first failure is reported. Fails with 6 for a handle that is not open.
   bool CloseHandle(Handle handle) override;
 
   std::uint32_t GetLastError() override;
@@ -109,11 +127,25 @@ class PosixPlatform final : public Platform {
   // fixed buffers only.
   bool LocateCode(const void* code, CodeLocation* where) override;
 
-  // Hands every handle's gathered bytes to the kernel (failures ignored),
-  // then std::exit(status).
+  // Hands every handle's gathered bytes to the kernel as CloseHandle does
+  // (failures ignored), then std::exit(status).
   void ExitProcess(int status) override;
 
  private:
+  friend class PosixPlatformTestHelper;
+
+  // The most WriteFile calls a gathered block holds. The text streams write
+  // 128 bytes at a time, which fill the block and its list of call ends
+  // together.
+  static constexpr std::uint32_t kMaxGatheredWrites = kBlockBytes / 128;
+
+  // Bytes gathered for the kernel, and where each WriteFile call in them
+  // ends, so that a failed transfer can be cut back to the end of one.
+  struct GatheredBlock {
+    char bytes[kBlockBytes];
+    std::uint32_t write_ends[kMaxGatheredWrites];
+  };
+
   // What a descriptor needs beyond the kernel's view of it. Reset when this
   // platform opens or closes the descriptor. Plain data, so that the table
   // of states can grow by realloc.
@@ -121,6 +153,8 @@ class PosixPlatform final : public Platform {
     enum class Transfer : std::uint8_t { kNotProbed, kBatched, kDirect };
     Transfer transfer = Transfer::kNotProbed;
     bool is_terminal = false;
+    // Only a regular file has a length to cut back after a failed write.
+    bool is_regular_file = false;
     // A terminal LF whose CR has been handed over already.
     bool owes_line_feed = false;
     // Batching blocks of kBlockBytes, from malloc on first use; when that
@@ -130,8 +164,9 @@ class PosixPlatform final : public Platform {
     char* read_ahead = nullptr;
     std::uint32_t read_ahead_begin = 0;
     std::uint32_t read_ahead_end = 0;
-    char* gathered = nullptr;
+    GatheredBlock* gathered = nullptr;
     std::uint32_t gathered_bytes = 0;
+    std::uint32_t gathered_writes = 0;
   };
 
   // The state of `handle`, probed with fstat on first use; nullptr, with the
@@ -156,9 +191,17 @@ class PosixPlatform final : public Platform {
   // Hands the gathered bytes to the kernel; they count as gone afterwards,
   // whatever the outcome. Leaves the code on failure.
   bool FlushGathered(int descriptor, HandleState& state);
+  // Hands `size` bytes to the kernel: the data of WriteFile calls that end
+  // at `write_ends` (`write_count` of them, ascending, the last at `size`).
+  // On failure cuts a regular file back to the last of those ends that the
+  // kernel took (see WriteFile) and leaves the write's code.
+  bool HandOver(int descriptor, const HandleState& state, const char* bytes,
+                std::uint32_t size, const std::uint32_t* write_ends,
+                std::uint32_t write_count);
   // Leaves the code for `errno_value` and returns false.
   bool Fail(int errno_value, const char* path_or_null = nullptr);
 
+  const PosixSystemCalls* system_calls_;
   int argc_;
   char** argv_;
   std::uint32_t last_error_ = 0;

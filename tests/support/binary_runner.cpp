@@ -153,6 +153,7 @@ struct ChildDescriptors {
   default_action.sa_handler = SIG_DFL;
   sigemptyset(&default_action.sa_mask);
   ::sigaction(SIGPIPE, &default_action, nullptr);
+  ::sigaction(SIGXFSZ, &default_action, nullptr);
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -171,6 +172,12 @@ struct ChildDescriptors {
     limit.rlim_cur = *options.address_space_limit;
     limit.rlim_max = *options.address_space_limit;
     ok = ::setrlimit(RLIMIT_AS, &limit) == 0;
+  }
+  if (ok && options.file_size_limit) {
+    struct rlimit limit;
+    limit.rlim_cur = *options.file_size_limit;
+    limit.rlim_max = *options.file_size_limit;
+    ok = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
   }
   if (ok && options.run_as_group) {
     ok = ::setgroups(0, nullptr) == 0 && ::setgid(*options.run_as_group) == 0;

@@ -44,6 +44,9 @@ struct RunOptions {
   bool stdout_append = false;
   // The child's RLIMIT_AS in bytes, when set.
   std::optional<std::uint64_t> address_space_limit;
+  // The child's RLIMIT_FSIZE in bytes, when set: the longest file it may
+  // write.
+  std::optional<std::uint64_t> file_size_limit;
   // The child runs under this user and group id, when set (needs root).
   std::optional<std::uint32_t> run_as_user;
   std::optional<std::uint32_t> run_as_group;
@@ -68,8 +71,9 @@ struct RunResult {
 
 // Runs `program` with `options`, waits for it to end or the timeout to pass,
 // and returns how it ended and what it wrote. Standard error is always a
-// pipe. SIGPIPE is at its default in the child whatever the caller set,
-// while the caller is shielded from it for the duration of the call.
+// pipe. SIGPIPE and SIGXFSZ are at their default in the child whatever the
+// caller set, while the caller is shielded from SIGPIPE for the duration of
+// the call. On Windows, setting a limit or a user fails to start the run.
 RunResult RunBinary(const std::string& program, const RunOptions& options);
 
 // Whether this process has the superuser's rights, which no permission bit

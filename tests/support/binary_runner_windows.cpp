@@ -182,8 +182,8 @@ bool IsExceptionCode(DWORD exit_code) { return exit_code >= 0xC0000000u; }
 
 RunResult RunBinary(const std::string& program, const RunOptions& options) {
   RunResult result;
-  if (options.address_space_limit || options.run_as_user ||
-      options.run_as_group) {
+  if (options.address_space_limit || options.file_size_limit ||
+      options.run_as_user || options.run_as_group) {
     result.exec_failed = true;
     result.exec_errno = ERROR_NOT_SUPPORTED;
     return result;
