@@ -225,6 +225,23 @@ TEST_F(SortRunTest, FailureLineTellsTheFileAndWhatWasDone) {
   }
 }
 
+// A standard stream that cannot be opened is named with the open's own
+// words, not with the code the stream leaves after it.
+TEST_F(SortRunTest, FailureLineTellsAStandardStreamThatWouldNotOpen) {
+  platform_.AddFile("train.mlf", "xxa\r\n");
+  platform_.SetArguments({"mlfsort", "train.mlf"});
+  platform_.CloseStandardOutput();
+  EXPECT_EQ(RunProcess(platform_, SystemModules(), &RunSort), 1);
+  EXPECT_EQ(platform_.StandardError(),
+            "mlfsort: cannot open standard output for writing: error 6\n");
+
+  MemoryPlatform no_input;
+  no_input.CloseStandardInput();
+  EXPECT_EQ(RunProcess(no_input, SystemModules(), &RunSort), 1);
+  EXPECT_EQ(no_input.StandardError(),
+            "mlfsort: cannot open standard input for reading: error 6\n");
+}
+
 TEST_F(SortRunTest, WarningsTellDroppedLinesAndSurprisingOutputNames) {
   const auto run = [](std::vector<std::string> arguments) {
     MemoryPlatform platform;

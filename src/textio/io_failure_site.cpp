@@ -26,6 +26,8 @@ void RecordIoFailure(IoOperation operation, std::int32_t code, IoTarget target,
   site.words[words_size] = '\0';
 }
 
+void RetagIoFailure(std::int32_t code) { site.code = code; }
+
 void ForgetIoFailure() { site.operation = IoOperation::kNone; }
 
 }  // namespace mlfsort

@@ -58,6 +58,10 @@ const IoFailureSite& LastIoFailure();
 void RecordIoFailure(IoOperation operation, std::int32_t code, IoTarget target,
                      std::string_view name, const char* words);
 
+// The latest site stands for `code` from now on: a standard stream that
+// failed to open itself leaves a code of its own for the same failure.
+void RetagIoFailure(std::int32_t code);
+
 // Forgets the site: LastIoFailure().operation is kNone again.
 void ForgetIoFailure();
 

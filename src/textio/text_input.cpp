@@ -115,6 +115,7 @@ int TextStream::TakeByte() {
       // tells more.
       if (opens_itself) {
         SetPendingIoError(kStreamNotReading);
+        RetagIoFailure(kStreamNotReading);
       } else {
         LeaveStreamError(kStreamNotReading, IoOperation::kRead,
                          "it is not open for reading");

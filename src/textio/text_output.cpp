@@ -33,6 +33,7 @@ void TextStream::WriteText(std::string_view text) {
       const std::int32_t code = kStreamNotWriting;
       if (opens_itself) {
         SetPendingIoError(code);
+        if (role_ == Role::kStandardOutput) RetagIoFailure(code);
       } else {
         LeaveStreamError(code, IoOperation::kWrite,
                          "it is not open for writing");
@@ -72,7 +73,9 @@ void TextStream::EndOfWrite() {
       if (role_ == Role::kFile) {
         LeaveStreamError(kStreamNotOpen, IoOperation::kWrite, "it is not open");
       } else {
+        // The standard stream failed to open itself; that site tells why.
         SetPendingIoError(kStreamNotOpen);
+        if (role_ == Role::kStandardOutput) RetagIoFailure(kStreamNotOpen);
       }
       return;
   }
