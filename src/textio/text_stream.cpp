@@ -32,7 +32,7 @@ void TextStream::Name(std::string_view name) {
   // Cutting the name, as a fixed field would, could open or create another
   // file than the one named; such names are refused at open instead.
   name_refusal_ = NameRefusal(name, platform_);
-  if (name_refusal_ == 0) {
+  if (name_refusal_ == 0 && !name.empty()) {
     std::memcpy(name_, name.data(), name.size());
     name_[name.size()] = '\0';
     name_length_ = name.size();
