@@ -16,7 +16,8 @@ if(MLFSORT_POSIX_ONLY)
   message(STATUS "MLFSORT_POSIX_ONLY: no Linux-only calls in the platform")
   add_compile_definitions(MLFSORT_PORTABLE_BUILTINS)
   set(MLFSORT_POSIX_FACILITIES MLFSORT_HAVE_MREMAP=0
-      MLFSORT_HAVE_DLADDR1=0 MLFSORT_HAVE_PROC_SELF_EXE=0)
+      MLFSORT_HAVE_DLADDR1=0 MLFSORT_HAVE_PROC_SELF_EXE=0
+      MLFSORT_HAVE_O_TMPFILE=0)
   return()
 endif()
 
@@ -49,6 +50,13 @@ int main() {
                  RTLD_DL_LINKMAP) != 0 && module->l_name[0] == 0;
 }]] MLFSORT_CHECK_DLADDR1)
 
+# A file made in a directory without a name, so that nothing is ever left
+# there (Linux's open flag).
+check_cxx_source_compiles([[
+#include <fcntl.h>
+int main() { return open("/tmp", O_TMPFILE | O_RDWR, 0600) == -1; }]]
+  MLFSORT_CHECK_O_TMPFILE)
+
 cmake_pop_check_state()
 
 # The running program's path as a symbolic link: a property of the system
@@ -63,7 +71,7 @@ elseif(EXISTS /proc/self/exe)
 endif()
 
 set(MLFSORT_POSIX_FACILITIES _GNU_SOURCE)
-foreach(facility MREMAP DLADDR1 PROC_SELF_EXE)
+foreach(facility MREMAP DLADDR1 PROC_SELF_EXE O_TMPFILE)
   if(MLFSORT_CHECK_${facility})
     list(APPEND MLFSORT_POSIX_FACILITIES MLFSORT_HAVE_${facility}=1)
   else()

@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "process/process_frame.h"
 #include "sorter/sort_run.h"
@@ -47,6 +50,8 @@ struct WalkCase {
   const char* name;
   const char* threads_option;
   std::string (*input)();
+  // Held lines past this go to temporary files ("" for no limit).
+  const char* buffer_option = "";
 };
 
 void PrintTo(const WalkCase& walk_case, std::ostream* out) {
@@ -72,6 +77,16 @@ class UncountedPlatform final : public PlatformWrapper {
   bool EmptyFile(Handle handle) override {
     UncountedAllocations uncounted;
     return PlatformWrapper::EmptyFile(handle);
+  }
+  Handle CreateTemporaryFile(const char* directory) override {
+    UncountedAllocations uncounted;
+    return PlatformWrapper::CreateTemporaryFile(directory);
+  }
+  bool ReadFileAt(Handle handle, std::uint64_t offset, void* buffer,
+                  std::uint32_t size, std::uint32_t* bytes_read) override {
+    UncountedAllocations uncounted;
+    return PlatformWrapper::ReadFileAt(handle, offset, buffer, size,
+                                       bytes_read);
   }
   Handle GetStdHandle(StandardHandle which) override {
     UncountedAllocations uncounted;
@@ -126,7 +141,12 @@ class FaultWalkTest : public ::testing::TestWithParam<WalkCase> {
 
   void Prepare(MemoryPlatform& platform) const {
     platform.AddFile("train.mlf", input_);
-    platform.SetArguments({"mlfsort", GetParam().threads_option, "train.mlf"});
+    std::vector<std::string> arguments = {"mlfsort", GetParam().threads_option};
+    if (*GetParam().buffer_option != '\0') {
+      arguments.push_back(GetParam().buffer_option);
+    }
+    arguments.push_back("train.mlf");
+    platform.SetArguments(std::move(arguments));
   }
   int Run(Platform& platform) const {
     return RunProcess(platform, SystemModules(), &RunSort);
@@ -180,6 +200,12 @@ TEST_P(FaultWalkTest, EveryPlatformCallFailingOnce) {
     ASSERT_EQ(Run(platform), 0);
     ASSERT_EQ(platform.FileContents("train.srt"), expected_);
     calls_in_a_clean_run = platform.counted_calls();
+    // A walk with a buffer size must reach the temporary files' calls.
+    const bool spilled =
+        std::ranges::any_of(platform.calls(), [](const PlatformCall& call) {
+          return call.kind == PlatformCall::kReadFileAt;
+        });
+    EXPECT_EQ(spilled, *GetParam().buffer_option != '\0');
   }
   ASSERT_GT(calls_in_a_clean_run, 20);
   for (int n = 1;; ++n) {
@@ -232,15 +258,17 @@ TEST_P(FaultWalkTest, EveryAllocationFailing) {
   }
 }
 
-// The same runs with all work on one thread, and with a worker thread that
-// sorts while the run reads and merges while it writes: a failure on either
-// ends the run the same way.
+// The same runs with all work on one thread, with a worker thread that
+// sorts while the run reads and merges while it writes, and with runs kept
+// in temporary files: a failure on any ends the run the same way.
 INSTANTIATE_TEST_SUITE_P(
     Threads, FaultWalkTest,
     ::testing::Values(
         WalkCase{"OneThread", "--threads=1", &SampleInput},
         WalkCase{"OneThreadLarger", "--threads=1", &LargerSampleInput},
-        WalkCase{"WorkerLarger", "--threads=2", &LargerSampleInput}),
+        WalkCase{"WorkerLarger", "--threads=2", &LargerSampleInput},
+        // Held lines go to temporary files several times, and come back.
+        WalkCase{"SpillingLarger", "--threads=1", &LargerSampleInput, "-S64K"}),
     [](const ::testing::TestParamInfo<WalkCase>& info) {
       return std::string(info.param.name);
     });

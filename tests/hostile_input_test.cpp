@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -247,9 +248,11 @@ class HostileTest : public BinaryRunTest {
     return names;
   }
 
-  std::future<RunResult> RunInBackground(std::vector<std::string> arguments) {
-    return std::async(std::launch::async,
-                      [this, arguments] { return Run(arguments); });
+  std::future<RunResult> RunInBackground(std::vector<std::string> arguments,
+                                         RunOptions options = {}) {
+    return std::async(std::launch::async, [this, arguments, options] {
+      return RunUnchecked(arguments, options);
+    });
   }
 };
 
@@ -259,6 +262,7 @@ class HostileOutputLocations : public HostileTest {};
 class HostileStandardInput : public HostileTest {};
 class HostileTwoRunsAtOnce : public HostileTest {};
 class HostileMemoryChecker : public HostileTest {};
+class HostileTemporaryFiles : public HostileTest {};
 
 TEST_F(HostileInputs, AnyBytesSortLikeTheModelAndLeaveTheInputAlone) {
   struct InputCase {
@@ -594,6 +598,79 @@ TEST_F(HostileMemoryChecker, SmallSortIsCleanUnderValgrind) {
   ExpectNormalEnd(result, kTwoLineEnds);
   EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"),
                         ModelSortedOutput(input)));
+}
+
+// Temporary files are made without a name (or lose it at once): no ending
+// of a run that keeps sorted runs in them leaves one behind, not a success,
+// not a failure, not an interrupt, not a kill.
+TEST_F(HostileTemporaryFiles, NoEndingOfARunLeavesOneBehind) {
+  ASSERT_TRUE(fs::create_directory(PathOf("tmp")));
+  const std::string input = UtterancesDescending(30000, "\r\n");
+  WriteFile("x.mlf", input);
+  const std::vector<std::string> spilling = {"-S64K", "-T", "tmp"};
+  std::vector<std::string> arguments = spilling;
+  arguments.push_back("x.mlf");
+  ExpectNormalEnd(Run(arguments));
+  EXPECT_TRUE(SameBytes(ReadFile("x.srt").value_or("<no x.srt>"),
+                        ModelSortedOutput(input)));
+  EXPECT_TRUE(fs::is_empty(PathOf("tmp")));
+  arguments.insert(arguments.end() - 1, {"-o", "/dev/full"});
+  ExpectFailureReport(Run(arguments), "\r\n", "EInOutError", "I/O error 112.");
+  EXPECT_TRUE(fs::is_empty(PathOf("tmp")));
+
+  // Stopped while its input, a FIFO, waits for more, the run has kept
+  // several sorted runs.
+  ASSERT_EQ(::mkfifo(PathOf("f.mlf").c_str(), 0644), 0) << std::strerror(errno);
+  for (const int stop : {SIGINT, SIGKILL}) {
+    SCOPED_TRACE(stop);
+    RunOptions options;
+    options.timeout = milliseconds(1500);
+    options.timeout_signal = stop;
+    arguments = spilling;
+    arguments.push_back("f.mlf");
+    std::future<RunResult> run = RunInBackground(arguments, options);
+    const int writer = OpenFifoWriterOnceRead(PathOf("f.mlf"), run);
+    ASSERT_GE(writer, 0) << "the run never opened its input";
+    EXPECT_TRUE(WriteToPipe(writer, input));
+    const RunResult result = run.get();
+    ::close(writer);
+    EXPECT_TRUE(result.signaled && result.signal_number == stop)
+        << Describe(result);
+    EXPECT_TRUE(fs::is_empty(PathOf("tmp")));
+  }
+}
+
+// A temporary directory that is missing, that the run may not write to, or
+// that fills up (a small file system of its own, where the test may mount
+// one) ends the run with the report, the directory named on standard
+// error, the input untouched and nothing left in the directory.
+TEST_F(HostileTemporaryFiles, FailingTemporaryDirectoryEndsTheRun) {
+  const std::string input = "#!MLF!#\r\n" + UtterancesDescending(30000, "\r\n");
+  WriteFile("x.mlf", input);
+  const RunResult missing = Run({"-S64K", "-T", "missing", "x.mlf"});
+  ExpectFailureReport(missing, "\r\n", "EInOutError", "Invalid filename.");
+  EXPECT_TRUE(missing.stderr_bytes.starts_with(
+      "mlfsort: cannot create a temporary file in 'missing': "))
+      << missing.stderr_bytes;
+  EXPECT_EQ(ReadFile("x.mlf"), input);
+  EXPECT_EQ(ReadFile("x.srt").value_or("").size() % 128, 0u);
+
+  ASSERT_TRUE(fs::create_directory(PathOf("small")));
+  if (::mount("tmpfs", PathOf("small").c_str(), "tmpfs", 0, "size=128k") != 0) {
+    GTEST_SKIP() << "cannot mount a small file system here ("
+                 << std::strerror(errno)
+                 << "); the in-memory platform fills a temporary directory";
+  }
+  const RunResult full = Run({"-S64K", "-T", "small", "x.mlf"});
+  const bool emptied = fs::is_empty(PathOf("small"));
+  ::umount(PathOf("small").c_str());
+  ExpectFailureReport(full, "\r\n", "EInOutError", "I/O error 112.");
+  EXPECT_EQ(full.stderr_bytes,
+            "mlfsort: cannot write a temporary file in "
+            "'small': No space left on device\n");
+  EXPECT_TRUE(emptied);
+  EXPECT_EQ(ReadFile("x.mlf"), input);
+  EXPECT_EQ(ReadFile("x.srt").value_or("").size() % 128, 0u);
 }
 
 }  // namespace

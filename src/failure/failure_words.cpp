@@ -14,6 +14,8 @@ const char* TemplateOf(IoOperation operation) {
       return "cannot open %s for reading: %s";
     case IoOperation::kOpenForWriting:
       return "cannot open %s for writing: %s";
+    case IoOperation::kCreate:
+      return "cannot create %s: %s";
     case IoOperation::kEmpty:
       return "cannot empty %s: %s";
     case IoOperation::kRead:
@@ -88,11 +90,15 @@ std::size_t ComposeFailureWords(const Exception& failure,
       site.code != io_failure->error_code()) {
     return CopyText(failure.message(), text, size);
   }
-  char file[4 * IoFailureSite::kNameBytes + 8];
+  char file[4 * IoFailureSite::kNameBytes + 32];
   if (site.target == IoTarget::kStandardInput) {
     CopyText("standard input", file, sizeof file);
   } else if (site.target == IoTarget::kStandardOutput) {
     CopyText("standard output", file, sizeof file);
+  } else if (site.target == IoTarget::kTemporaryDirectory) {
+    const std::size_t length =
+        CopyText("a temporary file in ", file, sizeof file);
+    QuoteName(site.name_view(), file + length, sizeof file - length);
   } else {
     QuoteName(site.name_view(), file, sizeof file);
   }

@@ -18,13 +18,14 @@ namespace mlfsort {
 // Room for the words of any failure: a name of IoFailureSite::kNameBytes,
 // every byte of it escaped, and the rest.
 inline constexpr std::size_t kFailureWordsBytes =
-    4 * IoFailureSite::kNameBytes + 2 * IoFailureSite::kWordsBytes + 64;
+    4 * IoFailureSite::kNameBytes + 2 * IoFailureSite::kWordsBytes + 96;
 
 // Composes the words for `failure` into `text` (`size` bytes, at least 1),
 // zero-terminated, and returns their length. An `explanation` the run gave
 // wins; else an I/O failure is told from `site` when the site was left with
 // its code: "cannot <operation> '<name>'[ for reading|writing]: <words>",
-// standard input and standard output named so; exhausted memory is "out of
+// standard input and standard output named so, a temporary file as "a
+// temporary file in '<directory>'"; exhausted memory is "out of
 // memory"; any other failure is its message. Allocates nothing.
 std::size_t ComposeFailureWords(const Exception& failure,
                                 const IoFailureSite& site,

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory_resource>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -157,10 +158,40 @@ class Platform {
   // Returns kInvalidHandle on failure; GetLastError tells why.
   virtual Handle OpenForWriting(const char* name) = 0;
 
-  // Cuts the file that `handle` (from OpenForWriting) is open on to length
-  // 0. Devices, FIFOs and terminals have no length and are left as they
-  // are. Returns false on failure; GetLastError tells why.
+  // Cuts the file that `handle` (from OpenForWriting or
+  // CreateTemporaryFile) is open on to length 0; the next write goes to its
+  // start, and bytes written before and not yet handed to the file go with
+  // the rest. Devices, FIFOs and terminals have no length and are left as
+  // they are. Returns false on failure; GetLastError tells why.
   virtual bool EmptyFile(Handle handle) = 0;
+
+  // Creates a temporary file in `directory` (zero-terminated, not empty),
+  // open for writing and for ReadFileAt, that no name designates and that
+  // is gone when its handle is closed or the process ends, however it ends:
+  // made without a name where the system can, else removed right after it
+  // is made (or, on Windows, deleted on close). Returns kInvalidHandle on
+  // failure; GetLastError tells why (3 a missing directory, 5 one that is
+  // not writable, 112 a full disk).
+  virtual Handle CreateTemporaryFile(const char* directory) = 0;
+
+  // Reads at most `size` bytes at `offset` of the temporary file open on
+  // `handle`, everything written to it before included; *bytes_read is 0
+  // at its end. Where the next write goes is unset afterwards: a file is
+  // written again only after EmptyFile. Returns false on failure, with the
+  // code for GetLastError.
+  virtual bool ReadFileAt(Handle handle, std::uint64_t offset, void* buffer,
+                          std::uint32_t size, std::uint32_t* bytes_read) = 0;
+
+  // Where temporary files go when the command line names no directory:
+  // $TMPDIR, else /tmp (POSIX); the user's temporary directory (Windows).
+  virtual std::string TemporaryDirectory() = 0;
+
+  // The machine's physical memory in bytes; 0 when it cannot tell.
+  virtual std::uint64_t PhysicalMemoryBytes() = 0;
+
+  // The most memory the process may take in all (its address-space and
+  // data limits); UINT64_MAX when there is no limit.
+  virtual std::uint64_t MemoryLimitBytes() = 0;
 
   // The standard input, output or error handle. Returns kInvalidHandle, with
   // 6 left for GetLastError, when the process has none.

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -312,11 +314,109 @@ bool PosixPlatform::EmptyFile(Handle handle) {
   // Devices, FIFOs and terminals have no length to cut and refuse
   // ftruncate.
   if (!S_ISREG(status.st_mode)) return true;
+  if (HandleState* const state = FoundState(descriptor)) {
+    state->gathered_bytes = 0;
+    state->gathered_writes = 0;
+  }
   if (RetryOnInterrupt(
-          [&] { return system_calls_->ftruncate(descriptor, 0); }) == -1) {
+          [&] { return system_calls_->ftruncate(descriptor, 0); }) == -1 ||
+      system_calls_->lseek(descriptor, 0, SEEK_SET) == -1) {
     return Fail(errno);
   }
   return true;
+}
+
+Handle PosixPlatform::CreateTemporaryFile(const char* directory) {
+  const PosixSystemCalls& calls = *system_calls_;
+  constexpr int kAccess = O_RDWR | O_CLOEXEC | O_NOCTTY;
+#if MLFSORT_HAVE_O_TMPFILE
+  const int unnamed = RetryOnInterrupt(
+      [&] { return calls.open(directory, O_TMPFILE | kAccess, 0600); });
+  if (unnamed != -1) return Adopt(unnamed);
+  // File systems without unnamed files refuse the flag; any other failure
+  // is the directory's own.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    FailInDirectory(errno, directory);
+    return kInvalidHandle;
+  }
+#endif
+  char path[kMaxNameBytes + 1];
+  static unsigned long attempts = 0;
+  for (int tries = 0; tries < 100; ++tries) {
+    const int length =
+        std::snprintf(path, sizeof path, "%s/mlfsort-%ld-%lu", directory,
+                      static_cast<long>(::getpid()), ++attempts);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
+      Fail(ENAMETOOLONG);
+      return kInvalidHandle;
+    }
+    const int descriptor = RetryOnInterrupt(
+        [&] { return calls.open(path, O_CREAT | O_EXCL | kAccess, 0600); });
+    if (descriptor == -1) {
+      if (errno == EEXIST) continue;
+      FailInDirectory(errno, directory);
+      return kInvalidHandle;
+    }
+    // Nameless from here on: no ending of the process leaves it behind.
+    if (calls.unlink(path) == -1) {
+      const int failure = errno;
+      calls.close(descriptor);
+      Fail(failure, path);
+      return kInvalidHandle;
+    }
+    return Adopt(descriptor);
+  }
+  Fail(EEXIST);
+  return kInvalidHandle;
+}
+
+bool PosixPlatform::ReadFileAt(Handle handle, std::uint64_t offset,
+                               void* buffer, std::uint32_t size,
+                               std::uint32_t* bytes_read) {
+  *bytes_read = 0;
+  HandleState* const state = ProbedState(handle);
+  if (state == nullptr) return false;
+  const int descriptor = static_cast<int>(handle);
+  if (!FlushGathered(descriptor, *state)) return false;
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    return Fail(EINVAL);
+  }
+  const ssize_t got = RetryOnInterrupt([&] {
+    return system_calls_->pread(descriptor, buffer, size,
+                                static_cast<off_t>(offset));
+  });
+  if (got == -1) return Fail(errno);
+  *bytes_read = static_cast<std::uint32_t>(got);
+  return true;
+}
+
+std::string PosixPlatform::TemporaryDirectory() {
+  const char* const named = std::getenv("TMPDIR");
+  return named != nullptr && named[0] != '\0' ? named : "/tmp";
+}
+
+std::uint64_t PosixPlatform::PhysicalMemoryBytes() {
+#if defined(_SC_PHYS_PAGES)
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page_size > 0) {
+    return static_cast<std::uint64_t>(pages) *
+           static_cast<std::uint64_t>(page_size);
+  }
+#endif
+  return 0;
+}
+
+std::uint64_t PosixPlatform::MemoryLimitBytes() {
+  std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit current;
+    if (::getrlimit(resource, &current) == 0 &&
+        current.rlim_cur != RLIM_INFINITY) {
+      limit = std::min<std::uint64_t>(limit, current.rlim_cur);
+    }
+  }
+  return limit;
 }
 
 Handle PosixPlatform::GetStdHandle(StandardHandle which) {
@@ -653,6 +753,12 @@ bool PosixPlatform::Fail(int errno_value, const char* path_or_null) {
   last_error_ = PlatformErrorFromErrno(errno_value, path_or_null);
   last_errno_ = errno_value;
   return false;
+}
+
+void PosixPlatform::FailInDirectory(int errno_value, const char* directory) {
+  Fail(errno_value, directory);
+  // A name missing in the directory is the directory missing.
+  if (errno_value == ENOENT) last_error_ = platform_error::kPathNotFound;
 }
 
 Platform& SystemPlatform(int argc, char** argv) {

@@ -58,9 +58,27 @@ class PosixPlatform final : public Platform {
   // with 32.
   Handle OpenForWriting(const char* name) override;
 
-  // ftruncate of a regular file; devices, FIFOs and terminals succeed
-  // untouched.
+  // ftruncate of a regular file, then lseek to its start, the gathered
+  // bytes dropped; devices, FIFOs and terminals succeed untouched.
   bool EmptyFile(Handle handle) override;
+
+  // open(O_TMPFILE) in the directory where the system has it, else
+  // open(O_CREAT | O_EXCL) of a new name there, unlinked at once. The file
+  // is batched as a disk file is.
+  Handle CreateTemporaryFile(const char* directory) override;
+
+  // pread, after the gathered bytes have reached the file.
+  bool ReadFileAt(Handle handle, std::uint64_t offset, void* buffer,
+                  std::uint32_t size, std::uint32_t* bytes_read) override;
+
+  // $TMPDIR when set and not empty, else /tmp.
+  std::string TemporaryDirectory() override;
+
+  // sysconf's count of physical pages times the page size.
+  std::uint64_t PhysicalMemoryBytes() override;
+
+  // The lower of RLIMIT_AS and RLIMIT_DATA.
+  std::uint64_t MemoryLimitBytes() override;
 
   // Descriptor 0, 1 or 2; fails with 6 when that descriptor is closed.
   Handle GetStdHandle(StandardHandle which) override;
@@ -200,6 +218,8 @@ class PosixPlatform final : public Platform {
                 std::uint32_t write_count);
   // Leaves the code for `errno_value` and returns false.
   bool Fail(int errno_value, const char* path_or_null = nullptr);
+  // Leaves the code for `errno_value` from making a file in `directory`.
+  void FailInDirectory(int errno_value, const char* directory);
 
   const PosixSystemCalls* system_calls_;
   int argc_;

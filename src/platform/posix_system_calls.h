@@ -34,6 +34,8 @@ struct PosixSystemCalls {
   };
   int (*close)(int descriptor) = &::close;
   ssize_t (*read)(int descriptor, void* buffer, std::size_t size) = &::read;
+  ssize_t (*pread)(int descriptor, void* buffer, std::size_t size,
+                   off_t offset) = &::pread;
   ssize_t (*write)(int descriptor, const void* bytes,
                    std::size_t size) = &::write;
   off_t (*lseek)(int descriptor, off_t offset, int whence) = &::lseek;
@@ -45,6 +47,7 @@ struct PosixSystemCalls {
   int (*isatty)(int descriptor) = &::isatty;
   ssize_t (*readlink)(const char* path, char* buffer,
                       std::size_t size) = &::readlink;
+  int (*unlink)(const char* path) = &::unlink;
 };
 
 }  // namespace mlfsort

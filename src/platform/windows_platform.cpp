@@ -78,6 +78,71 @@ bool WindowsPlatform::EmptyFile(Handle handle) {
          Fail();
 }
 
+Handle WindowsPlatform::CreateTemporaryFile(const char* directory) {
+  static unsigned long attempts = 0;
+  char path[MAX_PATH + 1];
+  for (int tries = 0; tries < 100; ++tries) {
+    const int length = std::snprintf(
+        path, sizeof path, "%s\\mlfsort-%lu-%lu.tmp", directory,
+        static_cast<unsigned long>(::GetCurrentProcessId()), ++attempts);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
+      last_error_ = ERROR_FILENAME_EXCED_RANGE;
+      return kInvalidHandle;
+    }
+    const HANDLE handle = ::CreateFileA(
+        path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return FromWin32(handle);
+    if (::GetLastError() != ERROR_FILE_EXISTS) {
+      Fail();
+      return kInvalidHandle;
+    }
+  }
+  last_error_ = ERROR_FILE_EXISTS;
+  return kInvalidHandle;
+}
+
+bool WindowsPlatform::ReadFileAt(Handle handle, std::uint64_t offset,
+                                 void* buffer, std::uint32_t size,
+                                 std::uint32_t* bytes_read) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  const BOOL succeeded = ::ReadFile(ToWin32(handle), buffer, size, &got, &at);
+  *bytes_read = got;
+  if (succeeded) return true;
+  if (::GetLastError() == ERROR_HANDLE_EOF) {
+    *bytes_read = 0;
+    return true;
+  }
+  return Fail();
+}
+
+std::string WindowsPlatform::TemporaryDirectory() {
+  char path[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathA(sizeof path, path);
+  if (length == 0 || length >= sizeof path) return ".";
+  std::string directory(path, length);
+  while (directory.size() > 1 &&
+         (directory.back() == '\\' || directory.back() == '/')) {
+    directory.pop_back();
+  }
+  return directory;
+}
+
+std::uint64_t WindowsPlatform::PhysicalMemoryBytes() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return ::GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
+std::uint64_t WindowsPlatform::MemoryLimitBytes() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return ::GlobalMemoryStatusEx(&status) ? status.ullTotalVirtual : UINT64_MAX;
+}
+
 Handle WindowsPlatform::GetStdHandle(StandardHandle which) {
   DWORD standard_handle = STD_INPUT_HANDLE;
   if (which == StandardHandle::kOutput) standard_handle = STD_OUTPUT_HANDLE;

@@ -50,6 +50,23 @@ class WindowsPlatform final : public Platform {
   // untouched.
   bool EmptyFile(Handle handle) override;
 
+  // CreateFileA(GENERIC_READ | GENERIC_WRITE, no sharing, CREATE_NEW,
+  // FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE) of a new name in
+  // the directory.
+  Handle CreateTemporaryFile(const char* directory) override;
+
+  // ReadFile at the offset an OVERLAPPED gives; the end of the file reads
+  // 0 bytes.
+  bool ReadFileAt(Handle handle, std::uint64_t offset, void* buffer,
+                  std::uint32_t size, std::uint32_t* bytes_read) override;
+
+  // GetTempPathA, without its closing backslash.
+  std::string TemporaryDirectory() override;
+
+  // GlobalMemoryStatusEx's physical and virtual totals.
+  std::uint64_t PhysicalMemoryBytes() override;
+  std::uint64_t MemoryLimitBytes() override;
+
   // Win32 GetStdHandle. A process started without the standard handle (a
   // null handle) gets kInvalidHandle with 6, like a failing call.
   Handle GetStdHandle(StandardHandle which) override;

@@ -34,6 +34,7 @@ struct OptionRow {
 constexpr char kNoLetter = '\0';
 // The value name of options whose value is a file name.
 constexpr std::string_view kFileValue = "FILE";
+constexpr std::string_view kDirectoryValue = "DIR";
 
 constexpr OptionRow kOptionTable[] = {
     {'l', "lf", "", "lines end at LF, CR LF or CR; written lines end in LF",
@@ -64,6 +65,20 @@ constexpr OptionRow kOptionTable[] = {
          return false;
        }
        options->threads = threads;
+       return true;
+     }},
+    {'S', "buffer-size", "SIZE",
+     "hold at most SIZE of lines in memory, the rest in temporary files",
+     [](std::string_view value, CommandOptions* options) {
+       const std::optional<BufferSize> size = ParseBufferSize(value);
+       if (!size) return false;
+       options->buffer_size = *size;
+       return true;
+     }},
+    {'T', "temporary-directory", "DIR",
+     "put temporary files in DIR, not $TMPDIR or /tmp",
+     [](std::string_view value, CommandOptions* options) {
+       options->temporary_directory = std::string(value);
        return true;
      }},
     {'q', "quiet", "", "write no warnings (failures are always reported)",
@@ -184,7 +199,8 @@ CommandOptions UsageError(std::string what) {
 std::string ValueLooksLikeOption(const OptionRow& option, bool is_long,
                                  const std::string& written,
                                  std::string_view next) {
-  const bool is_file = option.value_name == kFileValue;
+  const bool is_file =
+      option.value_name == kFileValue || option.value_name == kDirectoryValue;
   std::string escape = written;
   if (is_file) {
     escape += " ./";
@@ -306,6 +322,33 @@ std::string Synopsis(const OptionRow& option) {
 
 }  // namespace
 
+std::optional<BufferSize> ParseBufferSize(std::string_view text) {
+  std::uint64_t amount = 0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), amount);
+  if (error != std::errc() || end == text.data()) return std::nullopt;
+  const std::string_view suffix(end, text.data() + text.size() - end);
+  if (suffix == "%") {
+    if (amount > 100) return std::nullopt;
+    return BufferSize{amount, true};
+  }
+  // No suffix counts in KiB; each letter is 1024 times the one before.
+  static constexpr std::string_view kSuffixes = "bKMGTPE";
+  std::size_t power = 1;
+  if (suffix.size() == 1) {
+    const char letter = suffix[0] == 'k' ? 'K' : suffix[0];
+    power = kSuffixes.find(letter);
+    if (power == std::string_view::npos) return std::nullopt;
+  } else if (!suffix.empty()) {
+    return std::nullopt;
+  }
+  for (std::size_t step = 0; step < power; ++step) {
+    if (amount > UINT64_MAX / 1024) return std::nullopt;
+    amount *= 1024;
+  }
+  return BufferSize{amount, false};
+}
+
 CommandOptions ParseCommandOptions(const std::vector<std::string>& arguments) {
   CommandOptions options;
   bool options_ended = false;
@@ -329,17 +372,43 @@ CommandOptions ReadCommandOptions(Platform& platform) {
 }
 
 std::string HelpText() {
+  // Descriptions start in one column, wrapped at blanks to end by column
+  // 79; a synopsis too long for that column has its description on the
+  // next line.
+  constexpr std::size_t kLongestInline = 20;
+  constexpr std::size_t kWidth = 79;
   std::size_t column = 0;
   for (const OptionRow& option : kOptionTable) {
-    column = std::max(column, Synopsis(option).size());
+    const std::size_t size = Synopsis(option).size();
+    if (size <= kLongestInline) column = std::max(column, size);
   }
+  column += 4;
   std::string text(kHelpHead);
   for (const OptionRow& option : kOptionTable) {
-    const std::string synopsis = Synopsis(option);
-    text += "  ";
+    const std::string synopsis = "  " + Synopsis(option);
     text += synopsis;
-    text.append(column - synopsis.size() + 2, ' ');
-    text += option.description;
+    std::size_t at = synopsis.size();
+    if (at + 2 > column) {
+      text += '\n';
+      at = 0;
+    }
+    text.append(column - at, ' ');
+    at = column;
+    std::string_view rest = option.description;
+    while (!rest.empty()) {
+      std::size_t take = rest.size();
+      if (at + take > kWidth) {
+        take = rest.rfind(' ', kWidth - at);
+        if (take == std::string_view::npos) take = rest.find(' ');
+        if (take == std::string_view::npos) take = rest.size();
+      }
+      text += rest.substr(0, take);
+      rest.remove_prefix(std::min(rest.size(), take + 1));
+      if (!rest.empty()) {
+        text += '\n';
+        text.append(column, ' ');
+      }
+    }
     text += '\n';
   }
   text += kHelpTail;

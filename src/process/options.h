@@ -25,6 +25,7 @@
 #ifndef MLFSORT_PROCESS_OPTIONS_H_
 #define MLFSORT_PROCESS_OPTIONS_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,15 @@
 #include "textio/text_stream.h"
 
 namespace mlfsort {
+
+// How much memory the held lines may take: bytes, or a share of physical
+// memory.
+struct BufferSize {
+  std::uint64_t amount;  // bytes, or percent (0 to 100)
+  bool percent;
+
+  bool operator==(const BufferSize&) const = default;
+};
 
 // What the command line asks for.
 struct CommandOptions {
@@ -65,10 +75,22 @@ struct CommandOptions {
   std::optional<int> threads;
   // -q, --quiet: no warnings are wanted; failures are reported all the same.
   bool quiet = false;
+  // -S, --buffer-size: the most memory the held lines and their index may
+  // take before sorted runs go to temporary files. The run chooses when the
+  // command line does not say.
+  std::optional<BufferSize> buffer_size;
+  // -T, --temporary-directory: where temporary files go.
+  std::optional<std::string> temporary_directory;
   // kUsageError: what is wrong, such as "unrecognized option '--x'" or
   // "invalid option -- 'x'"; one line.
   std::string usage_error;
 };
+
+// A size as -S takes it: a whole number followed by nothing (KiB), "b"
+// (bytes), "K" or "k" (KiB), "M", "G", "T", "P", "E" (each 1024 times the
+// one before), or "%" (of physical memory, at most 100). Nothing when
+// `text` is none of these or the size does not fit 64 bits.
+std::optional<BufferSize> ParseBufferSize(std::string_view text);
 
 // Parses `arguments`, the arguments after the program's name. Stops at the
 // first option that asks for help, the version or is wrong: the action says

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 
-
 namespace mlfsort {
 namespace {
 
@@ -34,6 +33,11 @@ bool StartsWithArrow(std::string_view text) {
 }
 
 }  // namespace
+
+std::string_view EntryKeyOfPiece(std::string_view piece,
+                                 LineConvention convention) {
+  return EntryKeyOf(piece, LineEndOf(convention).front());
+}
 
 bool IsSubdirectoryLine(std::string_view line) {
   std::size_t at = 0;

@@ -15,9 +15,9 @@
 // that follow one another in the store, each ending at a line end. A piece
 // whose last line is "." ends its entry; the store's last entry may be left
 // open. The index files the first piece of each entry under the key of the
-// entry's first line (EntryKeyOfLine). A first piece is stored where the store keeps a
-// place, after up to three empty lines that nothing reads: the write phase
-// then finds it without stepping over the pieces before it.
+// entry's first line (EntryKeyOfLine). A first piece is stored where the store
+// keeps a place, after up to three empty lines that nothing reads: the write
+// phase then finds it without stepping over the pieces before it.
 
 #ifndef MLFSORT_SORTER_LABEL_ENTRIES_H_
 #define MLFSORT_SORTER_LABEL_ENTRIES_H_
@@ -71,11 +71,20 @@ class EntryTracker {
     return TakeOutside(line);
   }
 
+  // Whether the lines taken so far leave an entry open.
+  bool in_entry() const { return in_entry_; }
+
  private:
   Part TakeOutside(std::string_view line);
 
   bool in_entry_ = false;
 };
+
+// The sort key of the entry whose first piece, as the store holds it, is
+// `piece`: that of its first line, which ends at the first byte of the
+// line end of `convention`.
+std::string_view EntryKeyOfPiece(std::string_view piece,
+                                 LineConvention convention);
 
 // The sort keys of held entries, by the line index of each first piece.
 class EntryKeys final : public KeySource {
@@ -146,6 +155,13 @@ class SortedEntryReader {
   // Sets `piece` to the next piece of an entry (lines with their line ends)
   // and returns true; false after the last.
   bool Next(std::string_view* piece);
+
+  // Whether the piece read last was its entry's last: it ends in a "."
+  // line, or it is the store's last (an entry left open by the input's
+  // end).
+  bool entry_ended() const {
+    return line_index_ < 0 || line_index_ + 1 >= lines_.Count();
+  }
 
  private:
   // True when `piece` ends in a "." line.

@@ -16,10 +16,9 @@
 
 #include "failure/failure_check.h"
 #include "platform/compiler.h"
+#include "sorter/held_lines.h"
 #include "sorter/label_entries.h"
-#include "sorter/line_store.h"
 #include "sorter/sort_run.h"
-#include "sorter/sorted_key_index.h"
 #include "textio/text_stream.h"
 
 namespace mlfsort {
@@ -28,8 +27,8 @@ namespace mlfsort {
 // is held, and its key filed.
 class LineMode {
  public:
-  LineMode(TextStream& output, LineStore& lines, SortedKeyIndex& index)
-      : output_(output), lines_(lines), index_(index) {}
+  LineMode(TextStream& output, HeldLines& held)
+      : output_(output), held_(held) {}
 
   MLFSORT_ALWAYS_INLINE void Take(std::string_view line) {
     if (IsPassThroughLine(line)) {
@@ -38,7 +37,7 @@ class LineMode {
       return;
     }
     ++sortable_lines_;
-    Hold(line);
+    held_.Hold(line);
   }
   void SkipLine() {}
   static constexpr bool Done() { return false; }
@@ -47,25 +46,8 @@ class LineMode {
   std::uint64_t sortable_lines() const { return sortable_lines_; }
 
  private:
-  // Stores the line and files its key. A line whose key has the bytes of
-  // the key filed just before supersedes the line of that key, which is the
-  // line stored last: it takes that line's place in the store, so that the
-  // many short lines of a label file with the same (empty) key take no more
-  // memory than one.
-  MLFSORT_ALWAYS_INLINE void Hold(std::string_view line) {
-    const std::string_view key = SortKeyOf(line);
-    if (index_.LatestKeyIs(key) && lines_.CanReplaceLast(line.size())) {
-      index_.RefileLatest(SortKeyOf(lines_.ReplaceLast(line)));
-      return;
-    }
-    const std::string_view stored = lines_.Append(line);
-    index_.Insert(SortKeyOf(stored),
-                  static_cast<std::uint32_t>(lines_.Count() - 1));
-  }
-
   TextStream& output_;
-  LineStore& lines_;
-  SortedKeyIndex& index_;
+  HeldLines& held_;
   std::uint64_t sortable_lines_ = 0;
 };
 
@@ -73,8 +55,8 @@ class LineMode {
 // whole.
 class EntryMode {
  public:
-  EntryMode(TextStream& output, EntryHolder& entries)
-      : output_(output), entries_(entries) {}
+  EntryMode(TextStream& output, HeldLines& held)
+      : output_(output), held_(held) {}
 
   MLFSORT_ALWAYS_INLINE void Take(std::string_view line) {
     const EntryTracker::Part part = tracker_.Take(line);
@@ -83,14 +65,15 @@ class EntryMode {
       CheckIo();
       return;
     }
-    entries_.Take(line, part);
+    held_.HoldEntryLine(line, part);
+    if (!tracker_.in_entry()) held_.AtEntryBoundary();
   }
   void SkipLine() {}
   static constexpr bool Done() { return false; }
 
  private:
   TextStream& output_;
-  EntryHolder& entries_;
+  HeldLines& held_;
   EntryTracker tracker_;
 };
 

@@ -65,38 +65,6 @@ class RunKeyOrder {
   std::optional<CollationKeyOrder> locale_order_;
 };
 
-// The sort keys of the stored lines, for the index.
-class StoredKeys final : public KeySource {
- public:
-  explicit StoredKeys(const LineStore& lines) : lines_(lines) {}
-  std::string_view KeyOf(std::uint32_t line_index) const override {
-    return SortKeyOf(lines_.LineAt(static_cast<std::int32_t>(line_index)));
-  }
-  void AskForPlace(std::uint32_t line_index) const override {
-    lines_.PrefetchPlace(static_cast<std::int32_t>(line_index));
-  }
-  void AskForKey(std::uint32_t line_index) const override {
-    lines_.PrefetchLine(static_cast<std::int32_t>(line_index));
-  }
-
- private:
-  const LineStore& lines_;
-};
-
-// With --entries: writes the held entries in the index's order.
-MLFSORT_NOINLINE void WriteEntries(SortedKeyIndex& index,
-                                   const LineStore& lines,
-                                   LineConvention line_convention,
-                                   TextStream& output) {
-  SortedEntryReader sorted(index, lines, line_convention);
-  std::string_view piece;
-  while (sorted.Next(&piece)) {
-    output.WriteText(piece);
-    output.EndOfWrite();
-    CheckIo();
-  }
-}
-
 // Threads the run may use: as the options say, else both cores where there
 // are two or more. More than two use no more.
 int ThreadsFor(const CommandOptions& options) {
@@ -184,44 +152,48 @@ void TakeTheInputs(Process& process, const RunNames& names, RunFiles& files,
   }
 }
 
+// The most memory the held lines and their index may take: what -S says
+// (a share of physical memory with "%"), else half of physical memory and
+// of the memory the process may take in all. Never below kLeastBudget.
+std::uint64_t MemoryBudget(Platform& platform, const CommandOptions& options) {
+  constexpr std::uint64_t kLeastBudget = 64 * 1024;
+  const std::uint64_t physical = platform.PhysicalMemoryBytes();
+  std::uint64_t budget = UINT64_MAX;
+  if (options.buffer_size && options.buffer_size->percent) {
+    budget = physical / 100 * options.buffer_size->amount;
+  } else if (options.buffer_size) {
+    budget = options.buffer_size->amount;
+  } else {
+    if (physical > 0) budget = physical / 2;
+    budget = std::min(budget, platform.MemoryLimitBytes() / 2);
+  }
+  return std::max(budget, kLeastBudget);
+}
+
 // Holds every line of the inputs, and writes the held lines in key order
 // after the lines that pass through.
 void SortInto(Process& process, const CommandOptions& options,
               const RunNames& names, RunFiles& files) {
   Platform& platform = process.platform;
   TextStream& output = files.output();
-  // The index refers to key bytes held in the line store, so it is
-  // declared after the store and released before it. With --entries it
-  // files the first line of each entry, and keeps entries of equal keys in
-  // input order.
-  LineStore lines(&platform.BulkMemory());
-  const StoredKeys line_keys(lines);
-  const EntryKeys entry_keys(lines, options.line_convention);
   const RunKeyOrder order(platform);
-  SortedKeyIndex index(
-      order.get(),
-      options.entries ? static_cast<const KeySource&>(entry_keys) : line_keys,
-      &platform.BulkMemory(), ThreadsFor(options) > 1,
-      options.entries ? SortedKeyIndex::EqualKeys::kKeepAll
-                      : SortedKeyIndex::EqualKeys::kKeepLatest);
+  HeldLines::Settings settings;
+  settings.entries = options.entries;
+  settings.convention = options.line_convention;
+  settings.threaded = ThreadsFor(options) > 1;
+  settings.memory_budget = MemoryBudget(platform, options);
+  settings.temporary_directory =
+      options.temporary_directory.value_or(platform.TemporaryDirectory());
+  HeldLines held(platform, order.get(), std::move(settings));
   if (options.entries) {
-    EntryHolder entries(lines, index, options.line_convention);
-    EntryMode mode(output, entries);
+    EntryMode mode(output, held);
     TakeTheInputs(process, names, files, mode);
-    entries.Finish();
-    WriteEntries(index, lines, options.line_convention, output);
+    held.WriteSorted(output);
     return;
   }
-  LineMode mode(output, lines, index);
+  LineMode mode(output, held);
   TakeTheInputs(process, names, files, mode);
-  SortedLineReader sorted(index, lines);
-  std::string_view line;
-  std::uint64_t written = 0;
-  while (sorted.Next(&line)) {
-    output.WriteLine(line);
-    CheckIo();
-    ++written;
-  }
+  const std::uint64_t written = held.WriteSorted(output);
   const std::uint64_t sortable = mode.sortable_lines();
   if (written < sortable) {
     process.diagnostics.Add(DroppedLinesWarning(sortable - written, sortable));

@@ -157,7 +157,8 @@ void SortedKeyIndex::Insert(std::string_view key, std::uint32_t line_index) {
 inline std::uint32_t SortedKeyIndex::AddToBatch(std::string_view key,
                                                 std::uint32_t line_index) {
   if (batch_size_ == batch_.capacity) HandOff();
-  if (reference_.empty() && key.size() >= kReferenceBytes) {
+  if (reference_.empty() && !reference_fixed_ &&
+      key.size() >= kReferenceBytes) {
     TakeReference(key);
   }
   batch_.items[batch_size_] = {
@@ -449,6 +450,17 @@ bool SortedKeyIndex::TakeChainedRuns() {
   }
   count_ = merged_ = run_total_;
   return true;
+}
+
+void SortedKeyIndex::FixReference(std::string_view reference) {
+  const std::size_t size = std::min(reference.size(), reference_bytes_.size());
+  if (size > 0) std::memcpy(reference_bytes_.data(), reference.data(), size);
+  reference_ = std::string_view(reference_bytes_.data(), size);
+  reference_fixed_ = true;
+}
+
+key_index::Entry SortedKeyIndex::SummaryOf(std::string_view key) const {
+  return EntryOf(order_.SummaryAgainst(key, reference_), 0);
 }
 
 void SortedKeyIndex::TakeReference(std::string_view key) {

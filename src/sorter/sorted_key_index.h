@@ -128,6 +128,20 @@ class SortedKeyIndex : private SortWorker::Task {
   // Bytes of memory the index holds, the index object included.
   std::size_t AllocatedBytes() const;
 
+  // The key the summaries are taken against (empty before one is taken).
+  std::string_view reference() const { return reference_; }
+
+  // Makes `reference` the key every summary is taken against, for good:
+  // the index takes no other. Only before the first insert. Indexes whose
+  // entries must compare with one another's (sorted runs kept apart and
+  // merged later) share one reference so.
+  void FixReference(std::string_view reference);
+
+  // An entry for `key` with the summary the index gives it now, against
+  // its reference (line index 0): entries of keys summarized against the
+  // same reference compare as the index compares them.
+  key_index::Entry SummaryOf(std::string_view key) const;
+
  private:
   // A key of the batch: its bytes, which the inserting caller keeps, and
   // its line index.
@@ -265,6 +279,7 @@ class SortedKeyIndex : private SortWorker::Task {
   static constexpr std::size_t kReferenceBytes = 16;
   std::array<char, 256> reference_bytes_;
   std::string_view reference_;
+  bool reference_fixed_ = false;
 
   SortWorker worker_;
 };

@@ -22,14 +22,21 @@ enum class IoOperation : std::uint8_t {
   kNone,  // no site recorded
   kOpenForReading,
   kOpenForWriting,
+  kCreate,  // a temporary file
   kEmpty,
   kRead,
   kWrite,
   kClose,
 };
 
-// Which file a stream is on: a named file, or a standard stream.
-enum class IoTarget : std::uint8_t { kFile, kStandardInput, kStandardOutput };
+// Which file failed: a named file, a standard stream, or a temporary file
+// in a directory (the site's name is the directory's).
+enum class IoTarget : std::uint8_t {
+  kFile,
+  kStandardInput,
+  kStandardOutput,
+  kTemporaryDirectory,
+};
 
 struct IoFailureSite {
   // The most bytes of a name and of the words a site keeps; longer ones are

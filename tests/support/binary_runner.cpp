@@ -309,7 +309,7 @@ RunResult RunBinary(const std::string& program, const RunOptions& options) {
     if (done < 0 && errno != EINTR) break;
     if (Clock::now() >= deadline) {
       result.timed_out = true;
-      ::kill(pid, SIGKILL);
+      ::kill(pid, options.timeout_signal);
       ::waitpid(pid, &status, 0);
       break;
     }

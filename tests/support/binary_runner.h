@@ -50,8 +50,10 @@ struct RunOptions {
   // The child runs under this user and group id, when set (needs root).
   std::optional<std::uint32_t> run_as_user;
   std::optional<std::uint32_t> run_as_group;
-  // A child still running after this long is killed with SIGKILL.
+  // A child still running after this long is killed with SIGKILL, or with
+  // `timeout_signal` where the platform has signals.
   std::chrono::milliseconds timeout{20000};
+  int timeout_signal = 9;  // SIGKILL
 };
 
 struct RunResult {

@@ -141,10 +141,68 @@ Handle MemoryPlatform::OpenForWriting(const char* name) {
 bool MemoryPlatform::EmptyFile(Handle handle) {
   std::optional<std::uint32_t> error = Count(PlatformCall::kEmptyFile);
   const auto open = open_files_.find(handle);
+  const auto temporary = temporary_files_.find(handle);
   const bool writable = open != open_files_.end() && open->second.writing;
-  if (!error && !writable) error = platform_error::kInvalidHandle;
-  if (!error) files_[open->second.name].clear();
+  if (!error && !writable && temporary == temporary_files_.end()) {
+    error = platform_error::kInvalidHandle;
+  }
+  if (!error && writable) files_[open->second.name].clear();
+  if (!error && temporary != temporary_files_.end()) {
+    temporary_bytes_ -= temporary->second.size();
+    temporary->second.clear();
+  }
   return Record(PlatformCall::kEmptyFile, handle, 0, error, NameOf(handle));
+}
+
+void MemoryPlatform::SetTemporaryDirectory(std::string name) {
+  temporary_directory_ = std::move(name);
+}
+
+void MemoryPlatform::SetTemporarySpace(std::size_t bytes) {
+  temporary_space_ = bytes;
+}
+
+void MemoryPlatform::SetPhysicalMemory(std::uint64_t bytes) {
+  physical_memory_ = bytes;
+}
+
+void MemoryPlatform::SetMemoryLimit(std::uint64_t bytes) {
+  memory_limit_ = bytes;
+}
+
+Handle MemoryPlatform::CreateTemporaryFile(const char* directory) {
+  std::optional<std::uint32_t> error =
+      Count(PlatformCall::kCreateTemporaryFile);
+  if (!error && directory != temporary_directory_ &&
+      !directories_.contains(directory)) {
+    error = kPathNotFound;
+  }
+  Handle handle = kInvalidHandle;
+  if (!error) {
+    handle = next_file_handle_++;
+    temporary_files_[handle];
+  }
+  Record(PlatformCall::kCreateTemporaryFile, handle, 0, error, directory);
+  return handle;
+}
+
+bool MemoryPlatform::ReadFileAt(Handle handle, std::uint64_t offset,
+                                void* buffer, std::uint32_t size,
+                                std::uint32_t* bytes_read) {
+  *bytes_read = 0;
+  std::optional<std::uint32_t> error = Count(PlatformCall::kReadFileAt);
+  const auto temporary = temporary_files_.find(handle);
+  if (!error && temporary == temporary_files_.end()) {
+    error = platform_error::kInvalidHandle;
+  }
+  if (!error && offset < temporary->second.size()) {
+    const std::size_t count = std::min<std::size_t>(
+        {size, max_read_bytes_,
+         temporary->second.size() - static_cast<std::size_t>(offset)});
+    std::memcpy(buffer, temporary->second.data() + offset, count);
+    *bytes_read = static_cast<std::uint32_t>(count);
+  }
+  return Record(PlatformCall::kReadFileAt, handle, size, error, "");
 }
 
 Handle MemoryPlatform::GetStdHandle(StandardHandle which) {
@@ -221,7 +279,17 @@ bool MemoryPlatform::WriteFile(Handle handle, const void* buffer,
   std::optional<std::uint32_t> error = Count(PlatformCall::kWriteFile);
   std::string* target = nullptr;
   const auto open = open_files_.find(handle);
-  if (handle == kStandardOutput && standard_output_open_) {
+  const auto temporary = temporary_files_.find(handle);
+  if (temporary != temporary_files_.end()) {
+    if (!error && temporary_bytes_ + size > temporary_space_) {
+      error = platform_error::kDiskFull;
+    }
+    if (!error) {
+      temporary_bytes_ += size;
+      temporary_bytes_peak_ = std::max(temporary_bytes_peak_, temporary_bytes_);
+    }
+    target = &temporary->second;
+  } else if (handle == kStandardOutput && standard_output_open_) {
     target = &standard_output_;
   } else if (handle == kStandardError && standard_error_open_) {
     target = &standard_error_;
@@ -242,8 +310,15 @@ bool MemoryPlatform::WriteFile(Handle handle, const void* buffer,
 bool MemoryPlatform::CloseHandle(Handle handle) {
   std::optional<std::uint32_t> error = Count(PlatformCall::kCloseHandle);
   std::string name = NameOf(handle);
-  if (!error && !open_files_.contains(handle))
+  const auto temporary = temporary_files_.find(handle);
+  if (!error && !open_files_.contains(handle) &&
+      temporary == temporary_files_.end()) {
     error = platform_error::kInvalidHandle;
+  }
+  if (!error && temporary != temporary_files_.end()) {
+    temporary_bytes_ -= temporary->second.size();
+    temporary_files_.erase(temporary);
+  }
   if (!error) open_files_.erase(handle);
   return Record(PlatformCall::kCloseHandle, handle, 0, error, std::move(name));
 }

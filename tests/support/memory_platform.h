@@ -35,6 +35,9 @@ struct PlatformCall {
     kReadFile,
     kWriteFile,
     kCloseHandle,
+    kCreateTemporaryFile,
+    kReadFileAt,
+    kKindCount,  // not a call: the number of kinds
   };
   Kind kind;
   // The handle the call returned (opens: kInvalidHandle when it failed) or
@@ -94,6 +97,19 @@ class MemoryPlatform final : public Platform {
   // ReadFile delivers at most this many bytes per call. Default unlimited.
   void SetMaxReadBytes(std::uint32_t max_read_bytes);
 
+  // --- Temporary files: made in directories added with AddDirectory, or
+  // in the temporary directory (TemporaryDirectory(), "/tmp" unless set),
+  // which exists from the start. Writes beyond `bytes` in all temporary
+  // files fail with kDiskFull, as on a full disk.
+  void SetTemporaryDirectory(std::string name);
+  void SetTemporarySpace(std::size_t bytes);
+  // The temporary files made and not yet closed.
+  std::size_t TemporaryFileCount() const { return temporary_files_.size(); }
+  // The most bytes the temporary files held at once.
+  std::size_t TemporaryBytesAtMost() const { return temporary_bytes_peak_; }
+  void SetPhysicalMemory(std::uint64_t bytes);
+  void SetMemoryLimit(std::uint64_t bytes);
+
   // --- Process. The command line defaults to the split arguments
   // {"mlfsort"}; the platform owns the strings GetCommandLine points into.
   void SetCommandLine(std::string command_line);
@@ -136,6 +152,12 @@ class MemoryPlatform final : public Platform {
   // Creates a missing file empty; an existing one keeps its contents.
   Handle OpenForWriting(const char* name) override;
   bool EmptyFile(Handle handle) override;
+  Handle CreateTemporaryFile(const char* directory) override;
+  bool ReadFileAt(Handle handle, std::uint64_t offset, void* buffer,
+                  std::uint32_t size, std::uint32_t* bytes_read) override;
+  std::string TemporaryDirectory() override { return temporary_directory_; }
+  std::uint64_t PhysicalMemoryBytes() override { return physical_memory_; }
+  std::uint64_t MemoryLimitBytes() override { return memory_limit_; }
   Handle GetStdHandle(StandardHandle which) override;
   FileType GetFileType(Handle handle) override;
   bool ReadFile(Handle handle, void* buffer, std::uint32_t size,
@@ -209,9 +231,17 @@ class MemoryPlatform final : public Platform {
   bool exited_ = false;
   int exit_status_ = 0;
 
+  std::map<Handle, std::string> temporary_files_;
+  std::string temporary_directory_ = "/tmp";
+  std::size_t temporary_space_ = SIZE_MAX;
+  std::size_t temporary_bytes_ = 0;
+  std::size_t temporary_bytes_peak_ = 0;
+  std::uint64_t physical_memory_ = std::uint64_t{8} << 30;
+  std::uint64_t memory_limit_ = UINT64_MAX;
+
   std::vector<PlatformCall> calls_;
   int counted_calls_ = 0;
-  std::array<int, PlatformCall::kCloseHandle + 1> calls_of_kind_{};
+  std::array<int, PlatformCall::kKindCount> calls_of_kind_{};
   std::vector<ArmedFailure> armed_failures_;
   std::uint32_t last_error_ = 0;
 };

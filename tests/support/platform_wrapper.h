@@ -26,6 +26,22 @@ class PlatformWrapper : public Platform {
     return target_.OpenForWriting(name);
   }
   bool EmptyFile(Handle handle) override { return target_.EmptyFile(handle); }
+  Handle CreateTemporaryFile(const char* directory) override {
+    return target_.CreateTemporaryFile(directory);
+  }
+  bool ReadFileAt(Handle handle, std::uint64_t offset, void* buffer,
+                  std::uint32_t size, std::uint32_t* bytes_read) override {
+    return target_.ReadFileAt(handle, offset, buffer, size, bytes_read);
+  }
+  std::string TemporaryDirectory() override {
+    return target_.TemporaryDirectory();
+  }
+  std::uint64_t PhysicalMemoryBytes() override {
+    return target_.PhysicalMemoryBytes();
+  }
+  std::uint64_t MemoryLimitBytes() override {
+    return target_.MemoryLimitBytes();
+  }
   Handle GetStdHandle(StandardHandle which) override {
     return target_.GetStdHandle(which);
   }
