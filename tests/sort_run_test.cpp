@@ -419,6 +419,8 @@ TEST_F(SortRunTest, LineFeedWarningCountsEveryLineHoldingOne) {
       {std::string(200, 'x') + "\n" + std::string(100, 'y') + "\r\n", one},
       {many, warning("50 lines")},
       {"xxb\r\nxxa\r", ""},
+      // A CR LF whose LF begins the next buffer ends a line like any other.
+      {std::string(127, 'x') + "\r\nyy\r\n", ""},
       {"", ""},
   };
   for (const auto& [input, expected] : cases) {

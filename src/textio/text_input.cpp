@@ -48,62 +48,42 @@ bool TextStream::Refill() {
 
 void TextStream::MapLineStops() {
   std::uint64_t stops[2] = {0, 0};
-  std::uint64_t line_feeds[2] = {0, 0};
   const std::uint8_t stop_byte = line_stop_;
-  // Under the LF convention an LF is a stop, mapped as such.
-  const std::uint8_t line_feed =
-      line_convention_ == LineConvention::kCr ? '\n' : '\r';
+  // LFs are mapped under either convention: under the CR one an LF that
+  // does not follow a CR lies inside its line, and such lines are counted.
 #if defined(__SSE2__)
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i stop = _mm_set1_epi8(static_cast<char>(stop_byte));
-  const __m128i lf = _mm_set1_epi8(static_cast<char>(line_feed));
+  const __m128i lf = _mm_set1_epi8('\n');
   for (std::uint32_t at = 0; at < fill_level_; at += 16) {
     const __m128i chunk =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer_ + at));
-    const __m128i is_cr = _mm_cmpeq_epi8(chunk, cr);
-    const auto found = static_cast<std::uint64_t>(static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(is_cr, _mm_cmpeq_epi8(chunk, stop)))));
+    const __m128i mapped = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, stop)),
+        _mm_cmpeq_epi8(chunk, lf));
+    const auto found = static_cast<std::uint64_t>(
+        static_cast<unsigned>(_mm_movemask_epi8(mapped)));
     stops[at / 64] |= found << (at % 64);
-    const auto feeds = static_cast<std::uint64_t>(static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_andnot_si128(is_cr, _mm_cmpeq_epi8(chunk, lf)))));
-    line_feeds[at / 64] |= feeds << (at % 64);
   }
 #else
   for (std::uint32_t at = 0; at < fill_level_; ++at) {
-    if (buffer_[at] == '\r' || buffer_[at] == stop_byte) {
+    const std::uint8_t byte = buffer_[at];
+    if (byte == '\r' || byte == stop_byte || byte == '\n') {
       stops[at / 64] |= std::uint64_t{1} << (at % 64);
-    } else if (buffer_[at] == line_feed) {
-      line_feeds[at / 64] |= std::uint64_t{1} << (at % 64);
     }
   }
 #endif
   // Bytes past the fill level are stale.
   for (std::uint32_t word = 0; word < 2; ++word) {
     const std::uint32_t first = 64 * word;
-    std::uint64_t kept = ~std::uint64_t{0};
     if (fill_level_ <= first) {
-      kept = 0;
+      stops[word] = 0;
     } else if (fill_level_ < first + 64) {
-      kept = (std::uint64_t{1} << (fill_level_ - first)) - 1;
+      stops[word] &= (std::uint64_t{1} << (fill_level_ - first)) - 1;
     }
-    stops_[word] = stops[word] & kept;
-    line_feeds_[word] = line_feeds[word] & kept;
   }
-}
-
-bool TextStream::LineFeedWithin(std::uint32_t from, std::uint32_t to) const {
-  bool found = false;
-  for (std::uint32_t word = 0; word < 2; ++word) {
-    const std::uint32_t first = 64 * word;
-    const std::uint32_t low = std::clamp(from, first, first + 64) - first;
-    const std::uint32_t high = std::clamp(to, first, first + 64) - first;
-    if (low >= high) continue;
-    const std::uint64_t below_high =
-        high == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << high) - 1;
-    found = found ||
-            (line_feeds_[word] & below_high & (~std::uint64_t{0} << low)) != 0;
-  }
-  return found;
+  stops_[0] = stops[0];
+  stops_[1] = stops[1];
 }
 
 int TextStream::TakeByte() {
@@ -176,7 +156,15 @@ void TextStream::ReadLine(std::string* line) {
     }
     // Take the rest of the line straight from the buffer.
     const std::uint32_t stop = FindLineStop(position_);
-    holds_line_feed = holds_line_feed || LineFeedWithin(position_, stop);
+    if (stop != fill_level_ && buffer_[stop] == '\n' &&
+        line_convention_ == LineConvention::kCr) {
+      // An LF inside the line.
+      holds_line_feed = true;
+      line->append(reinterpret_cast<const char*>(buffer_ + position_),
+                   stop + 1 - position_);
+      position_ = stop + 1;
+      continue;
+    }
     line->append(reinterpret_cast<const char*>(buffer_ + position_),
                  stop - position_);
     position_ = stop;

@@ -94,7 +94,6 @@ void TextStream::ResetTransfer() {
   position_ = 0;
   fill_level_ = 0;
   taken_before_buffer_ = 0;
-  line_feeds_[0] = line_feeds_[1] = 0;
   lines_holding_line_feeds_ = 0;
   data_ended_ = false;
   flush_at_end_of_write_ = false;

@@ -118,12 +118,51 @@ class TextStream {
   // after its line. Inline: the sort run reads most short lines this way.
   template <typename TakeLine>
   void ReadBufferedLines(TakeLine&& take_line) {
-    // Under the CR convention a buffer seldom holds an LF; only one that
-    // does pays for counting the lines that hold one.
-    if ((line_feeds_[0] | line_feeds_[1]) == 0) {
-      TakeBufferedLines<false>(take_line);
-    } else {
-      TakeBufferedLines<true>(take_line);
+    const std::uint32_t fill = fill_level_;
+    std::uint32_t at = position_;
+    if (state_ != State::kReading || at >= fill) return;
+    const bool line_feeds_end_lines = line_convention_ == LineConvention::kLf;
+    bool holds_line_feed = false;
+    // The stops after the position, from the refill's map; each line's own
+    // stop is the lowest left.
+    std::uint64_t low = at < 64 ? stops_[0] & (~std::uint64_t{0} << at) : 0;
+    std::uint64_t high =
+        at < 64 ? stops_[1] : stops_[1] & (~std::uint64_t{0} << (at - 64));
+    while ((low | high) != 0) {
+      std::uint32_t stop;
+      if (low != 0) {
+        stop = static_cast<std::uint32_t>(std::countr_zero(low));
+        low &= low - 1;
+      } else {
+        stop = 64 + static_cast<std::uint32_t>(std::countr_zero(high));
+        high &= high - 1;
+      }
+      if (stop < at) continue;  // the LF of a CR LF, taken with its CR
+      std::uint32_t next;
+      if (buffer_[stop] == '\r') {
+        // As SkipLineEnd: CR LF or a lone CR, told by the byte after it.
+        if (stop + 1 >= fill) return;
+        next = stop + 1 + (buffer_[stop + 1] == '\n' ? 1 : 0);
+      } else if (buffer_[stop] == '\n') {
+        // Under the CR convention an LF that follows no CR is a byte of
+        // its line.
+        if (!line_feeds_end_lines) {
+          holds_line_feed = true;
+          continue;
+        }
+        next = stop + 1;
+      } else {
+        return;  // an end-of-text byte stays
+      }
+      const std::string_view line(reinterpret_cast<const char*>(buffer_ + at),
+                                  stop - at);
+      if (holds_line_feed) {
+        ++lines_holding_line_feeds_;
+        holds_line_feed = false;
+      }
+      at = next;
+      position_ = at;
+      take_line(line);
     }
   }
 
@@ -189,47 +228,6 @@ class TextStream {
   Handle handle() const { return handle_; }
 
  private:
-  template <bool kNoteLineFeeds, typename TakeLine>
-  void TakeBufferedLines(TakeLine& take_line) {
-    const std::uint32_t fill = fill_level_;
-    std::uint32_t at = position_;
-    if (state_ != State::kReading || at >= fill) return;
-    // The stops after the position, from the refill's map; each line's own
-    // stop is the lowest left.
-    std::uint64_t low = at < 64 ? stops_[0] & (~std::uint64_t{0} << at) : 0;
-    std::uint64_t high =
-        at < 64 ? stops_[1] : stops_[1] & (~std::uint64_t{0} << (at - 64));
-    while ((low | high) != 0) {
-      std::uint32_t stop;
-      if (low != 0) {
-        stop = static_cast<std::uint32_t>(std::countr_zero(low));
-        low &= low - 1;
-      } else {
-        stop = 64 + static_cast<std::uint32_t>(std::countr_zero(high));
-        high &= high - 1;
-      }
-      if (stop < at) continue;  // the LF of a CR LF, taken with its CR
-      std::uint32_t next;
-      if (buffer_[stop] == '\r') {
-        // As SkipLineEnd: CR LF or a lone CR, told by the byte after it.
-        if (stop + 1 >= fill) return;
-        next = stop + 1 + (buffer_[stop + 1] == '\n' ? 1 : 0);
-      } else if (buffer_[stop] == '\n') {
-        next = stop + 1;  // mapped under the LF convention only
-      } else {
-        return;  // an end-of-text byte stays
-      }
-      const std::string_view line(reinterpret_cast<const char*>(buffer_ + at),
-                                  stop - at);
-      if constexpr (kNoteLineFeeds) {
-        if (LineFeedWithin(at, stop)) ++lines_holding_line_feeds_;
-      }
-      at = next;
-      position_ = at;
-      take_line(line);
-    }
-  }
-
   bool BeginOpen(State new_state);
   // Forgets the buffer's bytes and the behaviours an open fixes.
   void ResetTransfer();
@@ -243,7 +241,7 @@ class TextStream {
   // above, as the sort run calls both for every line.
   bool AtEndOfInputPastBuffer();
   void SkipLineEndByBytes();
-  // The position of the first CR or line stop byte at or after `from`
+  // The position of the first CR, line stop byte or LF at or after `from`
   // (below the fill level) in the buffer, or the fill level when there is
   // none.
   std::uint32_t FindLineStop(std::uint32_t from) const;
@@ -262,8 +260,6 @@ class TextStream {
   // with `words`.
   void LeaveStreamError(std::int32_t code, IoOperation operation,
                         const char* words);
-  // Whether buffer_[from, to) holds an LF, by the refill's map of them.
-  bool LineFeedWithin(std::uint32_t from, std::uint32_t to) const;
 
   Platform& platform_;
   const Role role_;
@@ -289,13 +285,10 @@ class TextStream {
   std::size_t name_length_ = 0;
   char name_[kNameCapacity + 1] = {};
   std::uint8_t buffer_[kBufferCapacity] = {};
-  // While reading, bit i (of word i / 64) is set for each CR or line stop
-  // byte among the bytes read, buffer_[0, fill_level_).
+  // While reading, bit i (of word i / 64) is set for each CR, line stop
+  // byte or LF among the bytes read, buffer_[0, fill_level_).
   std::uint64_t stops_[kBufferCapacity / 64] = {};
   static_assert(kBufferCapacity == 128, "the map of line stops is two words");
-  // Under the CR convention, the same map of the LF bytes read; all zero
-  // under the LF convention, where LF is a line stop.
-  std::uint64_t line_feeds_[kBufferCapacity / 64] = {};
   std::uint64_t lines_holding_line_feeds_ = 0;
 };
 
