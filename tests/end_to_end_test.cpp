@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include "sorter/run_warnings.h"
 #include "support/binary_runner.h"
 #include "support/binary_test_fixture.h"
+#include "support/corpus_files.h"
 #include "support/same_bytes.h"
 #include "support/sort_model.h"
 #include "support/temp_files.h"
@@ -573,24 +573,6 @@ std::string DroppedLinesLine(std::string_view input,
   return "mlfsort: " + DroppedLinesWarning(read - kept, read) + "\n";
 }
 
-// One test per corpus file, so that CTest names each; without the corpus the
-// one test left says so in its name.
-constexpr char kNoCorpus[] = "NoCorpusDirectory_SetMLFSORT_CORPUS_DIR";
-
-std::vector<std::string> CorpusFiles() {
-  std::vector<std::string> files;
-  std::error_code missing;
-  for (const fs::directory_entry& entry :
-       fs::directory_iterator(kCorpusDir, missing)) {
-    if (entry.path().extension() == ".mlf") {
-      files.push_back(entry.path().filename().string());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  if (files.empty()) files.push_back(kNoCorpus);
-  return files;
-}
-
 // A corpus file, read into input_; skipped where there is no corpus, and on
 // Windows for a file whose keys its locale order weighs its own way (a zero
 // byte, bytes above 127).
@@ -673,15 +655,11 @@ TEST_P(EndToEndCorpusFile, EntriesKeepEveryLineInTheModelsOrder) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Corpus, EndToEndCorpusFile, ::testing::ValuesIn(CorpusFiles()),
-    [](const ::testing::TestParamInfo<std::string>& info) {
-      std::string name = fs::path(info.param).stem().string();
-      for (char& byte : name) {
-        if (!std::isalnum(static_cast<unsigned char>(byte))) byte = '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Corpus, EndToEndCorpusFile,
+                         ::testing::ValuesIn(CorpusFiles(kCorpusDir)),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return CorpusTestName(info.param);
+                         });
 
 }  // namespace
 }  // namespace mlfsort

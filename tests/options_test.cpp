@@ -113,6 +113,32 @@ TEST(OptionsTest, FirstHelpVersionOrWrongOptionDecides) {
   }
 }
 
+// A check writes no file: naming one is refused where the pair is complete,
+// so a --help before it still wins and one after it does not.
+TEST(OptionsTest, CheckIsRecordedAndNeverTakesAnOutput) {
+  EXPECT_FALSE(ParseCommandOptions({"in.mlf"}).check);
+  for (const Arguments& arguments :
+       {Arguments{"-c", "in.mlf"}, Arguments{"--check", "in.mlf"},
+        Arguments{"-lce", "in.mlf"}}) {
+    const CommandOptions options = ParseCommandOptions(arguments);
+    EXPECT_EQ(options.action, Action::kSort);
+    EXPECT_TRUE(options.check);
+    EXPECT_EQ(options.names, Arguments({"in.mlf"}));
+  }
+  for (const Arguments& arguments :
+       {Arguments{"-c", "-o", "out", "in.mlf"},
+        Arguments{"--output=out", "--check"}, Arguments{"-co-"},
+        Arguments{"-oout", "-lc", "--help"}}) {
+    const CommandOptions options = ParseCommandOptions(arguments);
+    EXPECT_EQ(options.action, Action::kUsageError) << arguments.front();
+    EXPECT_EQ(options.usage_error, "options '-c' and '-o' cannot be combined");
+  }
+  EXPECT_EQ(ParseCommandOptions({"-c", "--help", "-o", "out"}).action,
+            Action::kHelp);
+  EXPECT_EQ(ParseCommandOptions({"--check=yes"}).usage_error,
+            "option '--check' doesn't allow an argument");
+}
+
 // On Windows the options come from the one command line, split by the
 // tool's own rules.
 TEST(OptionsTest, SingleCommandLineIsSplitBeforeParsing) {
@@ -127,6 +153,7 @@ TEST(OptionsTest, HelpShowsShortFormsInOneColumnWithinEightyColumns) {
   const std::string text = HelpText();
   EXPECT_NE(text.find("\n  -o, --output=FILE  write"), std::string::npos);
   EXPECT_NE(text.find("\n      --threads=N    sort"), std::string::npos);
+  EXPECT_NE(text.find("\n  -c, --check        check"), std::string::npos);
   std::istringstream help(text);
   std::string line;
   int lines = 0;

@@ -98,5 +98,27 @@ TEST(SortModelOutput, PassThroughFirstThenOneLinePerKeyLastWins) {
   EXPECT_EQ(ModelSortedOutput("#a\nb\n"), "#a\nb\n\r\n");
 }
 
+// Each input is split on its own; a later input's header is left out but
+// counted; an entry goes on into the next input.
+TEST(SortModelCheck, InputsFollowOneAnother) {
+  constexpr LineConvention kCr = LineConvention::kCr;
+  const ModelCheckResult sorted = ModelCheck({{"a",
+                                               "#!MLF!#\r\nxxa\r\n\x1a"
+                                               "xxz\r\n"},
+                                              {"b", "#!MLF!#\r\nxxb\r"}},
+                                             kCr, ModelMode::kLines);
+  EXPECT_TRUE(sorted.in_order);
+  EXPECT_EQ(sorted.finding, "");
+  const ModelCheckResult header = ModelCheck(
+      {{"a", "xxa\r\n"}, {"b", "xxb\r\n#!MLF!#\r\n"}}, kCr, ModelMode::kLines);
+  EXPECT_FALSE(header.in_order);
+  EXPECT_EQ(header.finding, "b:2: pass-through line after sorted lines");
+  const ModelCheckResult entries = ModelCheck(
+      {{"a", "\"*/b\"\r\nx\r\n"}, {"b", "#!MLF!#\r\n.\r\n\"*/a\"\r"}}, kCr,
+      ModelMode::kEntries);
+  EXPECT_FALSE(entries.in_order);
+  EXPECT_EQ(entries.finding, "b:3: disorder: \"*/a\"");
+}
+
 }  // namespace
 }  // namespace mlfsort

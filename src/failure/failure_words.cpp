@@ -40,31 +40,12 @@ std::size_t CopyText(std::string_view words, char* text, std::size_t size) {
 }  // namespace
 
 std::size_t QuoteName(std::string_view name, char* text, std::size_t size) {
-  static constexpr char kHexDigits[] = "0123456789ABCDEF";
   std::size_t length = 0;
   const auto append = [&](char byte) {
     if (length + 1 < size) text[length++] = byte;
   };
   append('\'');
-  for (const char byte : name) {
-    const auto value = static_cast<unsigned char>(byte);
-    if (value >= 32 && value != 127) {
-      append(byte);
-      continue;
-    }
-    append('\\');
-    if (byte == '\n') {
-      append('n');
-    } else if (byte == '\r') {
-      append('r');
-    } else if (byte == '\t') {
-      append('t');
-    } else {
-      append('x');
-      append(kHexDigits[value >> 4]);
-      append(kHexDigits[value & 0xF]);
-    }
-  }
+  for (const char byte : name) ShowByte(byte, append);
   append('\'');
   text[length] = '\0';
   return length;

@@ -32,8 +32,33 @@ std::size_t ComposeFailureWords(const Exception& failure,
                                 const std::optional<std::string>& explanation,
                                 char* text, std::size_t size);
 
-// `name` between single quotes, its control bytes escaped (\n, \r, \t,
-// \xHH) so that it stays on one line, into `text` (`size` bytes, at least
+// Gives `append` the bytes that show `byte` on one line: the byte itself,
+// or for a control byte (0-31, 127) its escape: \n, \r, \t, else \xHH with
+// upper-case hex digits.
+template <typename Append>
+void ShowByte(char byte, Append&& append) {
+  const auto value = static_cast<unsigned char>(byte);
+  if (value >= 32 && value != 127) {
+    append(byte);
+    return;
+  }
+  append('\\');
+  if (byte == '\n') {
+    append('n');
+  } else if (byte == '\r') {
+    append('r');
+  } else if (byte == '\t') {
+    append('t');
+  } else {
+    constexpr char kHexDigits[] = "0123456789ABCDEF";
+    append('x');
+    append(kHexDigits[value >> 4]);
+    append(kHexDigits[value & 0xF]);
+  }
+}
+
+// `name` between single quotes, its control bytes escaped as ShowByte
+// shows them so that it stays on one line, into `text` (`size` bytes, at least
 // 1), cut to fit and zero-terminated. Returns the length.
 std::size_t QuoteName(std::string_view name, char* text, std::size_t size);
 

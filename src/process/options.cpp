@@ -47,6 +47,11 @@ constexpr OptionRow kOptionTable[] = {
        options->entries = true;
        return true;
      }},
+    {'c', "check", "", "check whether the input is sorted; write nothing",
+     [](std::string_view, CommandOptions* options) {
+       options->check = true;
+       return true;
+     }},
     {'o', "output", kFileValue,
      "write the sorted copy to FILE, not the derived name",
      [](std::string_view value, CommandOptions* options) {
@@ -248,8 +253,13 @@ std::string RecordOption(const OptionRow& option, const std::string& written,
 }
 
 // Whether parsing ends after an option: on `error`, which then becomes the
-// result, or when the option asked for help or the version.
+// result, when the option completes a pair that cannot be combined, or when
+// it asked for help or the version.
 bool EndsParsing(std::string error, CommandOptions& options) {
+  // A check writes no file, so a name for one is a mistake.
+  if (error.empty() && options.check && options.outputs_given > 0) {
+    error = "options '-c' and '-o' cannot be combined";
+  }
   if (!error.empty()) options = UsageError(std::move(error));
   return options.action != CommandOptions::Action::kSort;
 }

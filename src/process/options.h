@@ -70,6 +70,9 @@ struct CommandOptions {
   // -e, --entries: sort whole label entries by their first lines rather than
   // single lines, keeping every line.
   bool entries = false;
+  // -c, --check: only check whether sorting would give the input back as
+  // it stands; no file is written. Never given with -o, --output.
+  bool check = false;
   // --threads: how many threads the sort may use (1: all on one thread).
   // The sort chooses when the command line does not say.
   std::optional<int> threads;
@@ -94,7 +97,7 @@ std::optional<BufferSize> ParseBufferSize(std::string_view text);
 
 // Parses `arguments`, the arguments after the program's name. Stops at the
 // first option that asks for help, the version or is wrong: the action says
-// which.
+// which. An option is wrong, too, when it makes -c and -o given together.
 CommandOptions ParseCommandOptions(const std::vector<std::string>& arguments);
 
 // The options of the process's command line.

@@ -125,18 +125,24 @@ std::size_t SameLettersChunksLength(std::string_view a, std::string_view b) {
   return pos;
 }
 
+// How many leading bytes of the eight at `pos` are the same in `a` and
+// `b`, which must differ somewhere among them.
+inline std::size_t IdenticalBytesInChunk(std::string_view a, std::string_view b,
+                                         std::size_t pos) {
+  const std::uint64_t differ = LoadChunk(a, pos) ^ LoadChunk(b, pos);
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<std::size_t>(std::countr_zero(differ)) / 8;
+  } else {
+    return static_cast<std::size_t>(std::countl_zero(differ)) / 8;
+  }
+}
+
 // Length of the leading run of identical bytes, exactly.
 std::size_t SameBytesLength(std::string_view a, std::string_view b) {
   const std::size_t limit = a.size() < b.size() ? a.size() : b.size();
   std::size_t pos = IdenticalChunksLength(a, b);
   if (pos + sizeof(std::uint64_t) <= limit) {
-    // The chunk that differs: its first differing byte, in memory order.
-    const std::uint64_t differ = LoadChunk(a, pos) ^ LoadChunk(b, pos);
-    if constexpr (std::endian::native == std::endian::little) {
-      return pos + static_cast<std::size_t>(std::countr_zero(differ)) / 8;
-    } else {
-      return pos + static_cast<std::size_t>(std::countl_zero(differ)) / 8;
-    }
+    return pos + IdenticalBytesInChunk(a, b, pos);
   }
   while (pos < limit && a[pos] == b[pos]) ++pos;
   return pos;
@@ -323,6 +329,10 @@ int PortableKeyOrder::Compare(std::string_view a, std::string_view b) const {
                        LoadChunk(b, b.size() - kChunk))) {
     return 0;
   }
+  // The chunk that ended the run holds a difference: its identical lead is
+  // passed over at once, since where keys part varies from pair to pair and
+  // a byte loop would mispredict its exit every time.
+  if (pos + kChunk <= limit) pos += IdenticalBytesInChunk(a, b, pos);
   for (; pos < limit; ++pos) {
     if (a[pos] == b[pos]) continue;
     const unsigned a_weight = kPrimaryWeight[ByteAt(a, pos)];

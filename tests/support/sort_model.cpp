@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdio>
+#include <optional>
 #include <utility>
 
 namespace mlfsort {
@@ -273,6 +275,140 @@ std::string ModelSortedInputs(const std::vector<std::string>& inputs,
                               LineConvention convention, ModelMode mode) {
   return ModelSortedLines(ModelMergedLines(inputs, convention), convention,
                           mode);
+}
+
+namespace {
+
+// A line of a check and where it stands.
+struct PlacedLine {
+  const ModelInput* input;
+  std::size_t number;
+  std::string line;
+};
+
+std::string PlaceOf(const PlacedLine& line) {
+  return line.input->name + ":" + std::to_string(line.number) + ": ";
+}
+
+// How a finding shows a line: each byte as itself, or a control byte as
+// \n, \r, \t or \xHH; the longest run of whole bytes that shows in at most
+// 200, not ending inside a UTF-8 character, then "..." when bytes are left.
+std::string ModelShownLine(std::string_view line) {
+  std::vector<std::string> shown_bytes;
+  for (const char byte : line) {
+    const unsigned value = static_cast<unsigned char>(byte);
+    if (byte == '\n') {
+      shown_bytes.push_back("\\n");
+    } else if (byte == '\r') {
+      shown_bytes.push_back("\\r");
+    } else if (byte == '\t') {
+      shown_bytes.push_back("\\t");
+    } else if (value < 32 || value == 127) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", value);
+      shown_bytes.push_back(escape);
+    } else {
+      shown_bytes.push_back(std::string(1, byte));
+    }
+  }
+  std::size_t kept = 0;
+  std::size_t width = 0;
+  while (kept < line.size() && width + shown_bytes[kept].size() <= 200) {
+    width += shown_bytes[kept++].size();
+  }
+  if (kept < line.size()) {
+    while (kept > 0 &&
+           (static_cast<unsigned char>(line[kept]) & 0xC0) == 0x80) {
+      --kept;
+    }
+  }
+  std::string shown;
+  for (std::size_t i = 0; i < kept; ++i) shown += shown_bytes[i];
+  if (kept < line.size()) shown += "...";
+  return shown;
+}
+
+// The first difference among `lines`, read one after another. `keyed[i]`
+// says whether line i is checked by its key (a sortable line, an entry's
+// first line), `passes[i]` whether it passes through; `key_of` gives the
+// key. Equal keys are a difference unless `equal_keys_in_order`.
+template <typename KeyOf>
+std::string FirstDifference(const std::vector<PlacedLine>& lines,
+                            const std::vector<bool>& keyed,
+                            const std::vector<bool>& passes, KeyOf key_of,
+                            bool equal_keys_in_order) {
+  std::optional<std::size_t> last_keyed;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (passes[i] && last_keyed) {
+      return PlaceOf(lines[i]) + "pass-through line after sorted lines";
+    }
+    if (!keyed[i]) continue;
+    if (last_keyed) {
+      const PlacedLine& before = lines[*last_keyed];
+      const int order =
+          ModelCompareKeys(key_of(lines[i].line), key_of(before.line));
+      if (order < 0) {
+        return PlaceOf(lines[i]) + "disorder: " + ModelShownLine(lines[i].line);
+      }
+      if (order == 0 && !equal_keys_in_order) {
+        const std::string later = before.input == lines[i].input
+                                      ? "line "
+                                      : lines[i].input->name + ":";
+        return PlaceOf(before) + "dropped: the key of " + later +
+               std::to_string(lines[i].number) + " is the same";
+      }
+    }
+    last_keyed = i;
+  }
+  return "";
+}
+
+}  // namespace
+
+ModelCheckResult ModelCheck(const std::vector<ModelInput>& inputs,
+                            LineConvention convention, ModelMode mode) {
+  std::vector<PlacedLine> lines;
+  for (const ModelInput& input : inputs) {
+    std::vector<std::string> split = ModelSplitLines(input.bytes, convention);
+    for (std::size_t i = 0; i < split.size(); ++i) {
+      if (i == 0 && &input != &inputs.front() && split[i] == "#!MLF!#") {
+        continue;
+      }
+      lines.push_back({&input, i + 1, std::move(split[i])});
+    }
+  }
+  const char* const line_end =
+      convention == LineConvention::kLf ? "\n" : "\r\n";
+  std::string joined;
+  for (const PlacedLine& line : lines) joined += line.line + line_end;
+
+  ModelCheckResult result;
+  result.in_order = ModelSortedOutput(joined, convention, mode) == joined;
+  std::vector<bool> keyed;
+  std::vector<bool> passes;
+  if (mode == ModelMode::kLines) {
+    for (const PlacedLine& line : lines) {
+      passes.push_back(ModelIsPassThrough(line.line));
+      keyed.push_back(!passes.back());
+    }
+    result.finding = FirstDifference(lines, keyed, passes, ModelSortKey,
+                                     /*equal_keys_in_order=*/false);
+  } else {
+    // As ModelSortedOutput reads entries: a line outside an entry passes
+    // through or starts one, which runs through the next ".".
+    bool open = false;
+    for (const PlacedLine& line : lines) {
+      const bool outside = !open;
+      const bool pass = outside && (ModelIsPassThrough(line.line) ||
+                                    ModelIsSubdirectoryLine(line.line));
+      passes.push_back(pass);
+      keyed.push_back(outside && !pass);
+      if (!pass) open = line.line != ".";
+    }
+    result.finding = FirstDifference(lines, keyed, passes, ModelEntryKey,
+                                     /*equal_keys_in_order=*/true);
+  }
+  return result;
 }
 
 }  // namespace mlfsort

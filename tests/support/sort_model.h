@@ -90,6 +90,32 @@ std::vector<std::string> ModelMergedLines(
 std::string ModelSortedInputs(const std::vector<std::string>& inputs,
                               LineConvention convention, ModelMode mode);
 
+// One input of a check: the name its lines are shown under, and its bytes.
+struct ModelInput {
+  std::string name;
+  std::string bytes;
+};
+
+// What checking inputs gives.
+struct ModelCheckResult {
+  // Whether sorting gives the lines back as they stand: ModelSortedOutput
+  // of the inputs' lines, each ended with the convention's line end, is
+  // those same bytes.
+  bool in_order = false;
+  // Empty when in order; else the first difference, in OrderCheck's words
+  // (sorter/order_check.h), found by comparing each sortable line (kLines)
+  // or entry's first line (kEntries) with the one before it, and each
+  // pass-through line with whether any came before it.
+  std::string finding;
+};
+
+// Checks the lines of `inputs`, taken one after another (each split on its
+// own, so that a byte 26 ends only its input); a line that is exactly
+// "#!MLF!#" as the first of the second or a later input is left out, but
+// counted in its input's line numbers.
+ModelCheckResult ModelCheck(const std::vector<ModelInput>& inputs,
+                            LineConvention convention, ModelMode mode);
+
 }  // namespace mlfsort
 
 #endif  // MLFSORT_TESTS_SUPPORT_SORT_MODEL_H_
