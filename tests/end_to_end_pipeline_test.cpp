@@ -1,5 +1,6 @@
 // The built binary in a pipeline and across files: "-" as standard input,
-// "-o -" as standard output, and several inputs sorted into one.
+// "-o -" as standard output, several inputs sorted into one, and the check
+// of whether inputs are sorted.
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,55 @@ TEST_F(EndToEndPipelines, CorpusFilesMergeIntoOneLikeTheModel) {
         SameBytes(ReadFile("merged.mlf").value_or("<none>"),
                   ModelSortedInputs(inputs, LineConvention::kLf, mode)));
   }
+}
+
+// A check writes nothing, creates nothing, and tells by its status: 0
+// sorted, 1 not (with the first difference on standard error), 2 trouble
+// (with the report on standard error).
+TEST_F(EndToEndPipelines, CheckTellsSortedDisorderedAndTroubleApart) {
+  WriteFile("sorted.mlf", kSmallSorted);
+  WriteFile("unsorted.mlf", kSmallInput);
+  WriteFile("dups.mlf", "#!MLF!#\r\nxxkey\r\n.\r\nyykey\r\n.\r\n");
+  WriteFile("twice.mlf", "xxkey\r\nyyKEY\r\n");
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string said;
+  };
+  const Case cases[] = {
+      {{"-c", "sorted.mlf"}, 0, ""},
+      {{"-c", "unsorted.mlf"},
+       1,
+       "mlfsort: unsorted.mlf:3: disorder: \"*/utt1.lab\"\n"},
+      {{"-c", "sorted.mlf", "sorted.mlf"},
+       1,
+       "mlfsort: sorted.mlf:2: disorder: \"*/utt1.lab\"\n"},
+      {{"-c", "dups.mlf"}, 1, "mlfsort: dups.mlf:3: disorder: .\n"},
+      {{"-c", "twice.mlf"},
+       1,
+       "mlfsort: twice.mlf:1: dropped: the key of line 2 is the same\n"},
+      // Whole entries of equal keys keep their order.
+      {{"-ce", "dups.mlf"}, 0, ""},
+      {{"-c", "-"}, 0, ""},
+      {{"-cq", "unsorted.mlf"},
+       1,
+       "mlfsort: unsorted.mlf:3: disorder: \"*/utt1.lab\"\n"},
+  };
+  for (const Case& run : cases) {
+    SCOPED_TRACE(run.said);
+    const RunResult result = Run(run.arguments);
+    EXPECT_TRUE(result.exited && result.exit_status == run.status)
+        << Describe(result);
+    EXPECT_EQ(result.stdout_bytes, "");
+    EXPECT_EQ(result.stderr_bytes, run.said);
+  }
+  const RunResult trouble = Run({"-c", "sorted.mlf", "missing.mlf"});
+  EXPECT_TRUE(trouble.exited && trouble.exit_status == 2) << Describe(trouble);
+  EXPECT_EQ(trouble.stdout_bytes, "");
+  EXPECT_TRUE(trouble.stderr_bytes.starts_with("Exception EInOutError"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp_.path()),
+                          fs::directory_iterator()),
+            4);
 }
 
 }  // namespace

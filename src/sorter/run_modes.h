@@ -1,9 +1,11 @@
 // What a sort run does with each line it reads, one class per mode, and the
 // one loop that reads the lines of an input and hands them to a mode.
 //
-// A mode has Take(line), for the next line, and SkipLine(), for a line the
+// A mode has StartInput(name) before each input's lines, Take(line) for
+// the next line, and SkipLine() for a line the
 // run reads but leaves out (the repeated header of a later input), and
-// tells with Done() whether it needs more lines. The loop is a template
+// tells with Done() whether it needs more lines (a check that has found a
+// difference needs no more). The loop is a template
 // instantiated per mode, so each mode's Take is inlined into a loop of its
 // own and none slows another.
 
@@ -18,6 +20,7 @@
 #include "platform/compiler.h"
 #include "sorter/held_lines.h"
 #include "sorter/label_entries.h"
+#include "sorter/order_check.h"
 #include "sorter/sort_run.h"
 #include "textio/text_stream.h"
 
@@ -39,6 +42,7 @@ class LineMode {
     ++sortable_lines_;
     held_.Hold(line);
   }
+  void StartInput(std::string_view) {}
   void SkipLine() {}
   static constexpr bool Done() { return false; }
 
@@ -68,6 +72,7 @@ class EntryMode {
     held_.HoldEntryLine(line, part);
     if (!tracker_.in_entry()) held_.AtEntryBoundary();
   }
+  void StartInput(std::string_view) {}
   void SkipLine() {}
   static constexpr bool Done() { return false; }
 
@@ -75,6 +80,26 @@ class EntryMode {
   TextStream& output_;
   HeldLines& held_;
   EntryTracker tracker_;
+};
+
+// --check: every line goes to the check, which says when it has found a
+// difference.
+class CheckMode {
+ public:
+  explicit CheckMode(OrderCheck& check) : check_(check) {}
+
+  MLFSORT_ALWAYS_INLINE void Take(std::string_view line) {
+    done_ = !check_.Take(line);
+  }
+  void StartInput(std::string_view shown_name) {
+    check_.StartInput(shown_name);
+  }
+  void SkipLine() { check_.SkipLine(); }
+  bool Done() const { return done_; }
+
+ private:
+  OrderCheck& check_;
+  bool done_ = false;
 };
 
 // Reads the lines of `input` to its end (or until `mode` is done) and hands

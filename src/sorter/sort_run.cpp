@@ -17,6 +17,7 @@
 #include "sorter/key_order.h"
 #include "sorter/label_entries.h"
 #include "sorter/line_store.h"
+#include "sorter/order_check.h"
 #include "sorter/run_files.h"
 #include "sorter/run_modes.h"
 #include "sorter/run_warnings.h"
@@ -81,14 +82,21 @@ int ThreadsFor(const CommandOptions& options) {
 std::optional<RunNames> NameTheFiles(Process& process,
                                      const CommandOptions& options) {
   RunNames names;
-  if (options.output_name == kStandardStreamName) {
+  if (options.check) {
+    // Nothing goes to standard output, and a failure is told from disorder
+    // by its status.
+    names.output_kind = RunNames::Output::kNone;
+    process.report_on_standard_error = true;
+    process.failure_status = 2;
+  } else if (options.output_name == kStandardStreamName) {
     names.output_kind = RunNames::Output::kStandardOutput;
   } else if (options.output_name) {
     names.output_kind = RunNames::Output::kNamed;
     names.output = *options.output_name;
   }
   if (options.names.empty() &&
-      names.output_kind == RunNames::Output::kStandardOutput) {
+      (names.output_kind == RunNames::Output::kStandardOutput ||
+       names.output_kind == RunNames::Output::kNone)) {
     EndWithUsageError(process,
                       "no input named (FILE, or - for standard input)");
     return std::nullopt;
@@ -118,7 +126,7 @@ std::optional<RunNames> NameTheFiles(Process& process,
     // Standard output carries the sorted lines and nothing else.
     process.report_on_standard_error = true;
     process.standard_output_is_the_result = true;
-  } else {
+  } else if (names.output_kind != RunNames::Output::kNone) {
     process.streams.output.WriteLineEnd();
     CheckIo();
   }
@@ -140,6 +148,7 @@ void TakeTheInputs(Process& process, const RunNames& names, RunFiles& files,
   std::string long_line;
   for (std::size_t at = 0; at < files.input_count() && !mode.Done(); ++at) {
     TextStream& input = files.input(at);
+    mode.StartInput(ShownInputName(names.inputs[at]));
     // Standard input may have given the name line already.
     const std::uint64_t line_feeds_before = input.LinesHoldingLineFeeds();
     if (at > 0) TakeFirstLineOfALaterInput(input, mode, &long_line);
@@ -200,10 +209,27 @@ void SortInto(Process& process, const CommandOptions& options,
   }
 }
 
+// Checks whether sorting would give the inputs back as they stand: status
+// 0 when it would, else 1 and the first difference on standard error.
+void CheckTheOrder(Process& process, const CommandOptions& options,
+                   const RunNames& names, RunFiles& files) {
+  const RunKeyOrder order(process.platform);
+  OrderCheck check(order.get(), options.entries);
+  CheckMode mode(check);
+  TakeTheInputs(process, names, files, mode);
+  if (std::optional<std::string> finding = check.Finding()) {
+    process.diagnostics.Tell(std::move(*finding));
+    process.exit_status = 1;
+  }
+}
+
 // Ends a run that has written its output: the empty line on standard
 // output, and where the copy went when its derived name may surprise.
 void EndTheRun(Process& process, const RunNames& names) {
-  if (names.output_kind == RunNames::Output::kStandardOutput) return;
+  if (names.output_kind == RunNames::Output::kStandardOutput ||
+      names.output_kind == RunNames::Output::kNone) {
+    return;
+  }
   process.streams.output.WriteLineEnd();
   CheckIo();
   if (names.output_kind == RunNames::Output::kDerived) {
@@ -243,7 +269,11 @@ void RunSort(Process& process) {
   if (!names) return;
   RefuseConflictingFiles(process, *names);
   RunFiles files(process, *names, options.line_convention);
-  SortInto(process, options, *names, files);
+  if (options.check) {
+    CheckTheOrder(process, options, *names, files);
+  } else {
+    SortInto(process, options, *names, files);
+  }
   files.Close();
   EndTheRun(process, *names);
 }
