@@ -1,15 +1,20 @@
-// Runs the whole tool on arbitrary bytes as its input file, in memory, and
-// compares the output file byte for byte with the plain model of the sort.
-// Optionally one platform call fails, and the run must then either shrug it
-// off with the right output or end with one failure report and an output
-// file that holds only whole blocks of the right output.
+// Runs the whole tool on arbitrary bytes as its input, in memory, and
+// compares the output file byte for byte with the plain model of the sort
+// (or, in check mode, its verdict with the model's check). Optionally one
+// platform call fails, and the run must then either shrug it off with the
+// right result or end with one failure report and an output file that
+// holds only whole blocks of the right output.
 //
-// Input: one control byte, then (only when a failure is injected) the number
-// of the call to fail, then the input file, or, in many-lines mode, the
-// steps that make it. Control bit 7 injects a failure; bits 0-2 pick its
-// code; bit 6 selects many-lines mode; bit 5 gives its keys a long common
-// lead; bit 4 keeps all work on one thread (else a worker thread sorts
-// while the run reads); bit 3 sorts whole entries (--entries).
+// Input: two control bytes, then (only when a failure is injected) the
+// number of the call to fail, then the input, or, in many-lines mode, the
+// steps that make it. First control byte: bit 7 injects a failure; bits
+// 0-2 pick its code; bit 6 selects many-lines mode; bit 5 gives its keys a
+// long common lead; bit 4 keeps all work on one thread (else a worker
+// thread sorts while the run reads); bit 3 sorts whole entries (--entries).
+// Second control byte: bits 0-1 split the input into that many more files,
+// sorted into one (-o) or checked together; bit 2 checks (--check) instead
+// of sorting; bits 3-4 hold at most 64 KiB, 256 KiB or 1 MiB in memory
+// (-S), the rest in temporary files, or (0) whatever the machine allows.
 
 #include <algorithm>
 #include <cstddef>
@@ -168,24 +173,43 @@ class ManyLines {
   std::string input_;
 };
 
-// The input the run could see: all of it, unless a read of it failed with
-// the broken-pipe code, which ends the data like the end of a pipe.
-std::string_view InputSeen(const MemoryPlatform& platform,
-                           std::string_view input) {
+// What the run could see of the input file `name`: all of it, unless a
+// read of it failed with the broken-pipe code, which ends the data like the
+// end of a pipe.
+std::string InputSeen(const MemoryPlatform& platform, const std::string& name,
+                      std::string_view input) {
   std::size_t whole_reads = 0;
   for (const PlatformCall& call : platform.calls()) {
-    if (call.kind != PlatformCall::kReadFile || call.name != "in.mlf") {
-      continue;
-    }
+    if (call.kind != PlatformCall::kReadFile || call.name != name) continue;
     if (call.succeeded) {
       ++whole_reads;
     } else if (call.error == platform_error::kBrokenPipe) {
       // Reads are never cut short here, so each earlier one took a block.
-      return input.substr(
-          0, std::min(input.size(), whole_reads * TextStream::kBufferCapacity));
+      return std::string(input.substr(
+          0,
+          std::min(input.size(), whole_reads * TextStream::kBufferCapacity)));
     }
   }
-  return input;
+  return std::string(input);
+}
+
+// `input` cut into `parts` files near equal shares; with `at_line_ends`
+// only after a line end, so that no line is split.
+std::vector<std::string> SplitInput(std::string_view input, std::size_t parts,
+                                    bool at_line_ends) {
+  std::vector<std::string> files;
+  std::size_t from = 0;
+  for (std::size_t part = 1; part <= parts; ++part) {
+    std::size_t to = part == parts ? input.size() : input.size() * part / parts;
+    if (at_line_ends && part < parts) {
+      const std::size_t line_end = input.find('\n', to);
+      to = line_end == std::string_view::npos ? input.size() : line_end + 1;
+    }
+    to = std::max(to, from);
+    files.emplace_back(input.substr(from, to - from));
+    from = to;
+  }
+  return files;
 }
 
 const PlatformCall* FailedCall(const MemoryPlatform& platform) {
@@ -206,46 +230,98 @@ bool HoldsOneReport(std::string_view standard_output) {
 }
 
 void CheckSortRun(const std::uint8_t* data, std::size_t size) {
-  if (size == 0) return;
+  if (size < 2) return;
   const std::uint8_t control = data[0];
+  const std::uint8_t extra = data[1];
   const bool inject = (control & 0x80) != 0;
-  const std::size_t header = inject ? 2 : 1;
+  const std::size_t header = inject ? 3 : 2;
   if (size < header) return;
   const std::string_view rest(reinterpret_cast<const char*>(data) + header,
                               size - header);
   const bool entries = (control & 0x08) != 0;
+  const std::size_t parts = 1 + (extra & 0x03);
+  const bool check = (extra & 0x04) != 0;
+  static constexpr const char* kBufferSizes[] = {nullptr, "-S64K", "-S256K",
+                                                 "-S1M"};
+  const char* const buffer_size = kBufferSizes[(extra >> 3) & 0x03];
   std::optional<ManyLines> many_lines;
   if ((control & 0x40) != 0) {
     many_lines.emplace(rest, (control & 0x20) != 0, entries);
   }
   const std::string input =
       many_lines ? many_lines->input() : std::string(rest);
+  const std::vector<std::string> files =
+      SplitInput(input, parts, many_lines.has_value());
 
   SetPendingIoError(0);
   MemoryPlatform platform;
-  platform.AddFile("in.mlf", input);
   std::vector<std::string> arguments = {
-      "mlfsort", (control & 0x10) != 0 ? "--threads=1" : "--threads=2"};
+      "mlfsort", "-q", (control & 0x10) != 0 ? "--threads=1" : "--threads=2"};
   if (entries) arguments.push_back("--entries");
-  arguments.push_back("in.mlf");
+  if (check) arguments.push_back("--check");
+  if (buffer_size != nullptr) arguments.push_back(buffer_size);
+  std::vector<std::string> names;
+  if (parts == 1) {
+    names.push_back("in.mlf");
+  } else {
+    if (!check) arguments.insert(arguments.end(), {"-o", "in.srt"});
+    for (std::size_t part = 0; part < parts; ++part) {
+      names.push_back("in" + std::to_string(part) + ".mlf");
+    }
+  }
+  for (std::size_t part = 0; part < parts; ++part) {
+    platform.AddFile(names[part], files[part]);
+  }
+  arguments.insert(arguments.end(), names.begin(), names.end());
   platform.SetArguments(arguments);
-  if (inject) platform.FailCall(1 + data[1], kInjectedCodes[control & 7]);
+  if (inject) platform.FailCall(1 + data[2], kInjectedCodes[control & 7]);
 
   const int status = RunProcess(platform, SystemModules(), &RunSort);
   Require(platform.exited() && platform.exit_status() == status,
           "the exit status did not reach the platform");
-  Require(!platform.IsOpen("in.mlf") || status == 1,
-          "the input stayed open after a normal run");
-
   const PlatformCall* failed = FailedCall(platform);
   Require(inject || failed == nullptr, "a platform call failed by itself");
-  const std::string_view seen = InputSeen(platform, input);
+  const int failure_status = check ? 2 : 1;
+  for (const std::string& name : names) {
+    Require(!platform.IsOpen(name) || status == failure_status,
+            "an input stayed open after a normal run");
+  }
+  std::vector<std::string> seen;
+  bool saw_everything = true;
+  for (std::size_t part = 0; part < parts; ++part) {
+    seen.push_back(InputSeen(platform, names[part], files[part]));
+    saw_everything = saw_everything && seen.back().size() == files[part].size();
+  }
+  const ModelMode mode = entries ? ModelMode::kEntries : ModelMode::kLines;
+
+  if (check) {
+    Require(platform.StandardOutput().empty(), "a check wrote standard output");
+    if (status == 2) {
+      Require(failed != nullptr, "a check without a failure reported one");
+      return;
+    }
+    std::vector<ModelInput> model_inputs;
+    for (std::size_t part = 0; part < parts; ++part) {
+      model_inputs.push_back({names[part], seen[part]});
+    }
+    const ModelCheckResult verdict =
+        ModelCheck(model_inputs, LineConvention::kCr, mode);
+    Require(status == (verdict.in_order ? 0 : 1),
+            "the check's status differs from the model's");
+    const std::string said =
+        verdict.in_order ? "" : "mlfsort: " + verdict.finding + "\n";
+    // A failed write of standard error loses what it said, and no more.
+    Require(platform.StandardError() == said ||
+                (failed != nullptr &&
+                 failed->handle == MemoryPlatform::kStandardError),
+            "the check's finding differs from the model's");
+    return;
+  }
+
   const std::string expected =
-      many_lines && seen.size() == input.size()
+      many_lines && saw_everything
           ? many_lines->SortedOutput()
-          : ModelSortedOutput(
-                seen, LineConvention::kCr,
-                entries ? ModelMode::kEntries : ModelMode::kLines);
+          : ModelSortedInputs(seen, LineConvention::kCr, mode);
   const std::string output = platform.FileContents("in.srt");
   const std::string& standard_output = platform.StandardOutput();
 
@@ -257,6 +333,8 @@ void CheckSortRun(const std::uint8_t* data, std::size_t size) {
         failed->handle == MemoryPlatform::kStandardOutput;
     Require(standard_output == (lost_standard_output ? "" : "\r\n\r\n"),
             "standard output is not two empty lines");
+    Require(platform.TemporaryFileCount() == 0,
+            "a temporary file stayed open after a normal run");
     return;
   }
   Require(status == 1, "the run ended with neither status 0 nor 1");
