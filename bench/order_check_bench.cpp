@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "sorter/key_order.h"
+#include "sorter/label_line.h"
 #include "sorter/order_check.h"
-#include "sorter/sort_run.h"
 
 namespace mlfsort {
 namespace {

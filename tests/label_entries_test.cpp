@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sorter/key_order.h"
+#include "sorter/label_line.h"
 #include "sorter/line_store.h"
 #include "sorter/sorted_key_index.h"
 #include "support/same_bytes.h"

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "sorter/label_line.h"
 #include "support/memory_platform.h"
 #include "textio/pending_io_error.h"
 

@@ -75,6 +75,11 @@ inline GrowableMemory& OperatorNewMemory() {
   return memory;
 }
 
+// The longest file name, in bytes, that any platform takes (the longest
+// path POSIX systems resolve, their PATH_MAX less its zero byte): every
+// buffer that holds a name holds this many bytes and a zero byte.
+inline constexpr std::size_t kLongestFileName = 4095;
+
 // An open file or device. Standard handles are handles too.
 using Handle = std::intptr_t;
 inline constexpr Handle kInvalidHandle = -1;

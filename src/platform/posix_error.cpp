@@ -48,7 +48,7 @@ constexpr std::array kErrnoCodes = {
 bool DirectoryPartExists(const char* path) {
   const char* last_slash = std::strrchr(path, '/');
   if (last_slash == nullptr) return true;  // the working directory
-  std::array<char, 4096> directory;
+  std::array<char, kLongestFileName + 1> directory;
   // "/name" lies in the root directory, which the slash alone names.
   const std::size_t length =
       last_slash == path ? 1 : static_cast<std::size_t>(last_slash - path);

@@ -30,7 +30,7 @@
 namespace mlfsort {
 namespace {
 
-constexpr std::size_t kMaxNameBytes = 4095;
+constexpr std::size_t kMaxNameBytes = kLongestFileName;
 
 constexpr PosixSystemCalls kSystemCalls{};
 

@@ -46,7 +46,7 @@ class PosixPlatform final : public Platform {
   PosixPlatform(const PosixPlatform&) = delete;
   PosixPlatform& operator=(const PosixPlatform&) = delete;
 
-  // 4095, the longest path the system resolves.
+  // kLongestFileName, the longest path the system resolves.
   std::size_t MaxNameBytes() const override;
 
   // open(O_RDONLY) with a shared, non-blocking flock. Fails with 32 when

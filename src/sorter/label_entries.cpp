@@ -21,39 +21,11 @@ std::string_view EntryKeyOf(std::string_view piece, char line_end_start) {
   return EntryKeyOfLine(piece.substr(0, piece.find(line_end_start)));
 }
 
-std::string_view LineEndOf(LineConvention convention) {
-  return convention == LineConvention::kLf ? std::string_view("\n")
-                                           : std::string_view("\r\n");
-}
-
-bool IsBlank(char byte) { return byte == ' ' || byte == '\t'; }
-
-bool StartsWithArrow(std::string_view text) {
-  return text.starts_with("->") || text.starts_with("=>");
-}
-
 }  // namespace
 
 std::string_view EntryKeyOfPiece(std::string_view piece,
                                  LineConvention convention) {
   return EntryKeyOf(piece, LineEndOf(convention).front());
-}
-
-bool IsSubdirectoryLine(std::string_view line) {
-  std::size_t at = 0;
-  if (line.starts_with('"')) {
-    const std::size_t closing = line.find('"', 1);
-    if (closing == std::string_view::npos) return false;
-    at = closing + 1;
-  } else {
-    while (at < line.size() && !IsBlank(line[at]) &&
-           !StartsWithArrow(line.substr(at))) {
-      ++at;
-    }
-    if (at == 0) return false;  // no pattern before the arrow
-  }
-  while (at < line.size() && IsBlank(line[at])) ++at;
-  return StartsWithArrow(line.substr(at));
 }
 
 EntryTracker::Part EntryTracker::TakeOutside(std::string_view line) {

@@ -28,28 +28,13 @@
 #include <span>
 #include <string_view>
 
+#include "sorter/label_line.h"
 #include "sorter/line_store.h"
 #include "sorter/sorted_key_index.h"
 #include "textio/copy_bytes.h"
 #include "textio/text_stream.h"
 
 namespace mlfsort {
-
-// The sort key of an entry whose first line is `first_line`: the whole line
-// from its third byte on, however long (names are often paths longer than
-// the line modes' 99-byte key); empty for a line of 1 or 2 bytes.
-inline std::string_view EntryKeyOfLine(std::string_view first_line) {
-  return first_line.size() <= 2 ? std::string_view() : first_line.substr(2);
-}
-
-// True for the line that closes an entry: exactly ".".
-inline bool IsEntryTerminator(std::string_view line) {
-  return line.size() == 1 && line.front() == '.';
-}
-
-// True for a subdirectory line: its pattern (a double-quoted text, or the
-// bytes up to the first blank or arrow), then any blanks, then "->" or "=>".
-bool IsSubdirectoryLine(std::string_view line);
 
 // Follows a label file line by line and tells each line's part in it.
 class EntryTracker {

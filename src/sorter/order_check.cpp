@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "failure/failure_words.h"
-#include "sorter/sort_run.h"
+#include "sorter/label_line.h"
 
 namespace mlfsort {
 namespace {

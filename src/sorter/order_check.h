@@ -7,7 +7,7 @@
 // gives them back, line ends aside, in the same order exactly when:
 // - no pass-through line comes after a sortable line (line modes) or after
 //   an entry (--entries), since sorting writes every pass-through line
-//   first. Pass-through lines are those of IsPassThroughLine (sort_run.h) in
+//   first. Pass-through lines are those of IsPassThroughLine (label_line.h) in
 //   the line modes, and those EntryTracker calls kPassThrough with
 //   --entries (subdirectory lines too);
 // - line modes: the key of each sortable line (SortKeyOf, bytes 3 to 101)
@@ -46,6 +46,7 @@
 
 #include "sorter/key_order.h"
 #include "sorter/label_entries.h"
+#include "sorter/label_line.h"
 
 namespace mlfsort {
 

@@ -20,8 +20,8 @@
 #include "platform/compiler.h"
 #include "sorter/held_lines.h"
 #include "sorter/label_entries.h"
+#include "sorter/label_line.h"
 #include "sorter/order_check.h"
-#include "sorter/sort_run.h"
 #include "textio/text_stream.h"
 
 namespace mlfsort {

@@ -32,8 +32,6 @@ namespace {
 constexpr std::string_view kPrompt = "Enter MLF file to sort: ";
 // As a name: standard input; as the output's name: standard output.
 constexpr std::string_view kStandardStreamName = "-";
-constexpr std::size_t kSortKeyStart = 2;  // the key starts at the third byte
-constexpr std::size_t kSortKeyBytes = 99;
 
 // The name typed after the prompt.
 std::string InputName(Process& process) {
@@ -248,16 +246,6 @@ std::string OutputNameFor(std::string_view input_name) {
   std::string output_name(input_name.substr(0, prefix));
   output_name += "srt";
   return output_name;
-}
-
-std::string_view SortKeyOf(std::string_view line) {
-  if (line.size() <= kSortKeyStart) return {};
-  return {line.data() + kSortKeyStart,
-          std::min(line.size() - kSortKeyStart, kSortKeyBytes)};
-}
-
-bool IsPassThroughLine(std::string_view line) {
-  return line.empty() || line.front() == '#';
 }
 
 void RunSort(Process& process) {

@@ -28,18 +28,6 @@ namespace mlfsort {
 // The output name derived from `input_name`.
 std::string OutputNameFor(std::string_view input_name);
 
-// The sort key of a sortable line: its bytes 3 to 101 (counted from 1),
-// empty for a line of 1 or 2 bytes.
-std::string_view SortKeyOf(std::string_view line);
-
-// True for a line that passes straight through: empty, or beginning with
-// "#".
-bool IsPassThroughLine(std::string_view line);
-
-// The line a label file begins with. As the first line of a later input it
-// is not written again: a merged file has one header.
-inline constexpr std::string_view kLabelFileHeader = "#!MLF!#";
-
 // Runs the whole sort inside the process frame.
 void RunSort(Process& process);
 

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace mlfsort {
 
 // What the stream was doing when it failed.
@@ -41,7 +43,7 @@ enum class IoTarget : std::uint8_t {
 struct IoFailureSite {
   // The most bytes of a name and of the words a site keeps; longer ones are
   // cut, which only shortens what standard error shows.
-  static constexpr std::size_t kNameBytes = 4095;
+  static constexpr std::size_t kNameBytes = kLongestFileName;
   static constexpr std::size_t kWordsBytes = 255;
 
   IoOperation operation = IoOperation::kNone;

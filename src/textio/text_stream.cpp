@@ -14,13 +14,8 @@ TextStream::TextStream(Platform& platform, Role role)
 
 void TextStream::SetLineConvention(LineConvention convention) {
   line_convention_ = convention;
-  if (convention == LineConvention::kLf) {
-    line_stop_ = '\n';
-    line_end_ = "\n";
-  } else {
-    line_stop_ = kEndOfText;
-    line_end_ = "\r\n";
-  }
+  line_stop_ = convention == LineConvention::kLf ? '\n' : kEndOfText;
+  line_end_ = LineEndOf(convention);
 }
 
 void TextStream::Name(std::string_view name) {

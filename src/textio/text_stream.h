@@ -34,6 +34,11 @@ namespace mlfsort {
 // How a text stream ends its lines, reading and writing (see above).
 enum class LineConvention { kCr, kLf };
 
+// The line end written under `convention`: CR LF, or LF.
+constexpr std::string_view LineEndOf(LineConvention convention) {
+  return convention == LineConvention::kLf ? "\n" : "\r\n";
+}
+
 class TextStream {
  public:
   // The process-wide streams behave apart from file streams: they open
@@ -46,7 +51,7 @@ class TextStream {
   static constexpr std::uint32_t kBufferCapacity = 128;
   static constexpr std::uint8_t kEndOfText = 26;
   // The longest name the record holds; the platform may accept fewer.
-  static constexpr std::size_t kNameCapacity = 4095;
+  static constexpr std::size_t kNameCapacity = kLongestFileName;
 
   explicit TextStream(Platform& platform, Role role = Role::kFile);
   TextStream(const TextStream&) = delete;
@@ -268,7 +273,7 @@ class TextStream {
   // (the end-of-text byte, or LF), and the line end written.
   LineConvention line_convention_ = LineConvention::kCr;
   std::uint8_t line_stop_ = kEndOfText;
-  std::string_view line_end_ = "\r\n";
+  std::string_view line_end_ = LineEndOf(LineConvention::kCr);
   State state_ = State::kUnnamed;
   Handle handle_ = 0;
   std::uint32_t position_ = 0;
