@@ -73,7 +73,7 @@ constexpr OptionRow kOptionTable[] = {
        return true;
      }},
     {'S', "buffer-size", "SIZE",
-     "hold at most SIZE of lines in memory, the rest in temporary files",
+     "hold up to SIZE of lines, then sort via temporary files",
      [](std::string_view value, CommandOptions* options) {
        const std::optional<BufferSize> size = ParseBufferSize(value);
        if (!size) return false;
@@ -107,12 +107,14 @@ constexpr std::string_view kLongPrefix = "--";
 constexpr std::string_view kEndOfOptions = "--";
 
 constexpr std::string_view kHelpHead =
-    "Usage: mlfsort [OPTION]... [FILE]\n"
-    "Write a sorted copy of the master label file FILE (without FILE, ask for\n"
-    "its name; an empty name reads standard input). Empty lines and lines\n"
+    "Usage: mlfsort [OPTION]... [FILE]...\n"
+    "Write a sorted copy of the master label file FILE. Empty lines and lines\n"
     "beginning with '#' are copied at once; every other line is held, and one\n"
     "line per sort key (bytes 3 to 101, ignoring letter case) is written in\n"
     "key order, the last one read of each key.\n"
+    "\n"
+    "When FILE is -, read standard input. Without FILE, ask for its name (an\n"
+    "empty name reads standard input).\n"
     "\n"
     "Mandatory arguments to long options are mandatory for short options "
     "too.\n";
@@ -135,9 +137,31 @@ constexpr std::string_view kHelpTail =
     "followed by 'srt' (train.mlf gives train.srt, labels gives srt), unless "
     "-o\n"
     "names it (the last of several -o counts). It is created when missing\n"
-    "before FILE is opened, and emptied only once FILE is open. A run that\n"
-    "would write over its input, or whose standard output or standard error\n"
-    "leads to FILE or to the copy, is refused with I/O error 32.\n"
+    "before FILE is opened, and emptied only once every input is open. A run\n"
+    "that would write over an input, or whose standard output or standard\n"
+    "error leads to an input or to the copy, is refused with I/O error 32.\n"
+    "\n"
+    "With -o - the sorted copy goes to standard output, which then carries "
+    "the\n"
+    "sorted lines and nothing else; a failure report goes to standard error,\n"
+    "and FILE must be given. With -o, every FILE is an input: all are read in\n"
+    "order as one, a '#!MLF!#' line that begins a later one left out. Without\n"
+    "-o, FILEs after the first are ignored.\n"
+    "\n"
+    "With --check, every FILE (one at least) is read as a sort would read it,\n"
+    "and nothing is written: the exit status is 0 when sorting would give "
+    "back\n"
+    "the same lines in the same order, else 1, with the first line that\n"
+    "differs named on standard error; 2 after a failure, whose report goes to\n"
+    "standard error.\n"
+    "\n"
+    "-S SIZE is the most memory the held lines and their index may take: a\n"
+    "number of KiB, or a number followed by b, K, M, G, T, P or E (each 1024\n"
+    "times the one before) or by % (of physical memory); never less than 64K.\n"
+    "Without -S, half of physical memory, at most half of what the process\n"
+    "may take. Past it, the held lines go as sorted runs to temporary files,\n"
+    "which have no name, in DIR (else $TMPDIR, else /tmp; on Windows, the\n"
+    "user's temporary directory), merged at the end: the output is the same.\n"
     "\n"
     "Warnings and notes (lines dropped, LF bytes read as part of a line,\n"
     "ignored arguments, several -o, a surprising output name) go to standard\n"
@@ -155,9 +179,11 @@ constexpr std::string_view kHelpTail =
     "-o ./-x.srt, or attach it (-o-x.srt, --output=-x.srt).\n"
     "\n"
     "Exit status:\n"
-    "   0  the sorted copy was written completely\n"
-    "   1  a failure, reported on standard output and on standard error\n"
-    "   2  a wrong option\n"
+    "   0  the sorted copy was written completely; with -c, the input is "
+    "sorted\n"
+    "   1  a failure, reported on standard output (with -o -, on standard\n"
+    "      error) and on standard error; with -c, the input is not sorted\n"
+    "   2  a usage error; with -c, also a failure\n"
     " 203  memory ran out as the process started\n"
     "\n"
     "Full documentation: man mlfsort\n";
