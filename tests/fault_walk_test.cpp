@@ -106,6 +106,10 @@ class UncountedPlatform final : public PlatformWrapper {
     UncountedAllocations uncounted;
     return PlatformWrapper::WriteFile(handle, buffer, size, bytes_written);
   }
+  bool FlushFile(Handle handle) override {
+    UncountedAllocations uncounted;
+    return PlatformWrapper::FlushFile(handle);
+  }
   bool CloseHandle(Handle handle) override {
     UncountedAllocations uncounted;
     return PlatformWrapper::CloseHandle(handle);

@@ -184,6 +184,17 @@ TEST_F(SortRunTest, StandardErrorOnTheRunsFilesIsRefusedInSilence) {
       EXPECT_NE(call.kind, Kind::kOpenForWriting);
     }
   }
+  // Not even the report, when it would go to standard error.
+  for (const char* option : {"-c", "-o-"}) {
+    MemoryPlatform platform;
+    platform.AddFile("train.mlf", "xxb\r\nxxa\r\n");
+    platform.SetStandardFile(StandardHandle::kError, "train.mlf");
+    platform.SetArguments({"mlfsort", option, "train.mlf"});
+    EXPECT_EQ(RunProcess(platform, SystemModules(), &RunSort),
+              option[1] == 'c' ? 2 : 1);
+    EXPECT_EQ(platform.StandardError(), "");
+    EXPECT_EQ(platform.StandardOutput(), "");
+  }
 }
 
 // A failure's line names the file, the operation and the system's words
@@ -328,6 +339,19 @@ TEST_F(SortRunTest, StandardStreamsAsInputAndOutput) {
                  "File not found\\.\r\nmlfsort: cannot open 'missing.mlf' "
                  "for reading: error 2\n")))
       << failing.StandardError();
+
+  // Standard output is handed over at the end too: a failure there ends
+  // the run, one whose reader has gone without a word.
+  for (const std::uint32_t code :
+       {platform_error::kDiskFull, platform_error::kNoData}) {
+    MemoryPlatform last;
+    last.AddFile("a.mlf", "xxc\r\n");
+    last.SetArguments({"mlfsort", "-o", "-", "a.mlf"});
+    last.FailNext(Kind::kFlushFile, 1, code);
+    EXPECT_EQ(RunProcess(last, SystemModules(), &RunSort), 1);
+    EXPECT_EQ(last.StandardError().empty(), code == platform_error::kNoData)
+        << last.StandardError();
+  }
 
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"mlfsort", "-o", "-"},

@@ -219,6 +219,12 @@ class Platform {
   virtual bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
                          std::uint32_t* bytes_written) = 0;
 
+  // Hands everything written to `handle` so far to its file or device, for
+  // a handle that is not closed when the writing ends (standard output):
+  // true when it has all arrived. Returns false on failure, with the code
+  // for GetLastError.
+  virtual bool FlushFile(Handle handle) = 0;
+
   // Closes a handle from OpenForReading or OpenForWriting. Everything
   // written to it has reached the file when this returns true.
   virtual bool CloseHandle(Handle handle) = 0;

@@ -486,6 +486,13 @@ bool PosixPlatform::WriteFile(Handle handle, const void* buffer,
   return true;
 }
 
+bool PosixPlatform::FlushFile(Handle handle) {
+  if (!IsDescriptor(handle)) return Fail(EBADF);
+  const int descriptor = static_cast<int>(handle);
+  HandleState* const state = FoundState(descriptor);
+  return state == nullptr || FlushGathered(descriptor, *state);
+}
+
 bool PosixPlatform::CloseHandle(Handle handle) {
   if (!IsDescriptor(handle)) return Fail(EBADF);
   const int descriptor = static_cast<int>(handle);

@@ -8,8 +8,8 @@
 //
 // Disk files and pipes are batched: reads take up to kBlockBytes from the
 // kernel at once and hand them out in the sizes asked for; writes gather up
-// to kBlockBytes and reach the kernel when the block is full, in
-// CloseHandle and in ExitProcess. A gathered block holds whole WriteFile
+// to kBlockBytes and reach the kernel when the block is full, in FlushFile,
+// in CloseHandle and in ExitProcess. A gathered block holds whole WriteFile
 // calls only: a call that does not fit sends the block ahead of it, and a
 // call of kBlockBytes or more goes to the kernel by itself. A write that
 // fails in the kernel is reported by the WriteFile or CloseHandle that hands
@@ -108,6 +108,9 @@ class PosixPlatform final : public Platform {
   // whatever the kernel took.
   bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
                  std::uint32_t* bytes_written) override;
+
+  // Hands the gathered bytes to the kernel, as WriteFile does.
+  bool FlushFile(Handle handle) override;
 
   // Hands the gathered bytes to the kernel, as WriteFile does, then closes
   // the descriptor whether that succeeded or not, so nothing leaks; the

@@ -86,6 +86,9 @@ class WindowsPlatform final : public Platform {
   bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
                  std::uint32_t* bytes_written) override;
 
+  // Nothing is batched, so everything has arrived already.
+  bool FlushFile(Handle) override { return true; }
+
   bool CloseHandle(Handle handle) override;
 
   // The code of the last failing call of this platform, taken from Win32

@@ -24,6 +24,7 @@ class Diagnostics {
   // Standard error leads to one of the run's own files: nothing at all may
   // be written there.
   void Silence() { silenced_ = true; }
+  bool silenced() const { return silenced_; }
 
   // A warning or a note: its words, without "mlfsort: " and the line end.
   void Add(std::string line) { lines_.push_back({std::move(line), true}); }

@@ -76,6 +76,10 @@ void EndWithFailureReport(Process& process, const Exception& failure) {
       ReaderOfStandardOutputHasGone(failure)) {
     return;
   }
+  // Standard error leads to one of the run's files: the status alone tells.
+  if (process.report_on_standard_error && process.diagnostics.silenced()) {
+    return;
+  }
   // Composed before the report is written: writing can fail and leave a
   // site of its own.
   char words[kFailureWordsBytes];

@@ -56,7 +56,8 @@ class HeldLines {
     // Sort on a worker thread where there is one.
     bool threaded = false;
     // The most bytes the held lines and their index may take, counted as
-    // each line's bytes and a share of the index per line.
+    // each line's bytes and a share of the index per line (per entry, with
+    // --entries, where each line counts its line end too).
     std::uint64_t memory_budget = UINT64_MAX;
     // Where the runs go, when there are any.
     std::string temporary_directory;
@@ -96,6 +97,7 @@ class HeldLines {
   // --entries: the lines held so far leave no entry open, so a run may end
   // here.
   void AtEntryBoundary() {
+    held_bytes_ += kIndexBytesPerLine;
     if (held_bytes_ > settings_.memory_budget) Spill();
   }
 
@@ -105,8 +107,8 @@ class HeldLines {
   std::uint64_t WriteSorted(TextStream& output);
 
  private:
-  // What one line costs the index beyond its bytes, within the budget: its
-  // entry, its read position and its share of the batches.
+  // What one line (or entry) costs the index beyond its bytes, within the
+  // budget: its entry, its read position and its share of the batches.
   static constexpr std::uint64_t kIndexBytesPerLine = 32;
   static constexpr std::uint64_t kLineEndBytes = 2;
 

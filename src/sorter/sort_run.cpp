@@ -161,7 +161,9 @@ void TakeTheInputs(Process& process, const RunNames& names, RunFiles& files,
 
 // The most memory the held lines and their index may take: what -S says
 // (a share of physical memory with "%"), else half of physical memory and
-// of the memory the process may take in all. Never below kLeastBudget.
+// a quarter of the memory the process may take in all (the index reserves
+// room ahead, and the rest of the process needs some). Never below
+// kLeastBudget.
 std::uint64_t MemoryBudget(Platform& platform, const CommandOptions& options) {
   constexpr std::uint64_t kLeastBudget = 64 * 1024;
   const std::uint64_t physical = platform.PhysicalMemoryBytes();
@@ -172,7 +174,7 @@ std::uint64_t MemoryBudget(Platform& platform, const CommandOptions& options) {
     budget = options.buffer_size->amount;
   } else {
     if (physical > 0) budget = physical / 2;
-    budget = std::min(budget, platform.MemoryLimitBytes() / 2);
+    budget = std::min(budget, platform.MemoryLimitBytes() / 4);
   }
   return std::max(budget, kLeastBudget);
 }

@@ -152,8 +152,15 @@ void TextStream::Close() {
 }
 
 void TextStream::RunCloseBehaviour() {
-  // A standard handle is never closed: the stream stays open and usable.
-  if (!close_handle_) return;
+  // A standard handle is never closed: the stream stays open and usable,
+  // and what it wrote must arrive now all the same (a platform may hold it
+  // back to hand it over in large blocks).
+  if (!close_handle_) {
+    if (state_ == State::kWriting && !platform_.FlushFile(handle_)) {
+      LeavePlatformError(IoOperation::kWrite);
+    }
+    return;
+  }
   state_ = State::kClosed;
   if (!platform_.CloseHandle(handle_)) LeavePlatformError(IoOperation::kClose);
 }

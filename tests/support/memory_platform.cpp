@@ -307,6 +307,11 @@ bool MemoryPlatform::WriteFile(Handle handle, const void* buffer,
   return Record(PlatformCall::kWriteFile, handle, size, error, NameOf(handle));
 }
 
+bool MemoryPlatform::FlushFile(Handle handle) {
+  const std::optional<std::uint32_t> error = Count(PlatformCall::kFlushFile);
+  return Record(PlatformCall::kFlushFile, handle, 0, error, NameOf(handle));
+}
+
 bool MemoryPlatform::CloseHandle(Handle handle) {
   std::optional<std::uint32_t> error = Count(PlatformCall::kCloseHandle);
   std::string name = NameOf(handle);

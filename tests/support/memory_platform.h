@@ -37,6 +37,7 @@ struct PlatformCall {
     kCloseHandle,
     kCreateTemporaryFile,
     kReadFileAt,
+    kFlushFile,
     kKindCount,  // not a call: the number of kinds
   };
   Kind kind;
@@ -164,6 +165,8 @@ class MemoryPlatform final : public Platform {
                 std::uint32_t* bytes_read) override;
   bool WriteFile(Handle handle, const void* buffer, std::uint32_t size,
                  std::uint32_t* bytes_written) override;
+  // Every write has arrived already; the call is counted and can fail.
+  bool FlushFile(Handle handle) override;
   // Only handles from OpenForReading and OpenForWriting can be closed; any
   // other handle fails with code 6.
   bool CloseHandle(Handle handle) override;

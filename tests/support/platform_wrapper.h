@@ -56,6 +56,7 @@ class PlatformWrapper : public Platform {
                  std::uint32_t* bytes_written) override {
     return target_.WriteFile(handle, buffer, size, bytes_written);
   }
+  bool FlushFile(Handle handle) override { return target_.FlushFile(handle); }
   bool CloseHandle(Handle handle) override {
     return target_.CloseHandle(handle);
   }
