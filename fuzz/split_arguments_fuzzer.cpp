@@ -95,28 +95,18 @@ void CheckSplit(std::string_view command_line) {
   ProcessArguments arguments;
   arguments.is_split = false;
   arguments.command_line = command_line;
-  const std::int32_t count = ArgumentCount(arguments);
+  const std::vector<std::string> after = ArgumentsAfterName(arguments);
   // An empty argument 0 ends the line, so nothing follows it.
   const std::size_t after_name = cuts.front().empty() ? 0 : cuts.size() - 1;
-  Require(count >= 0 && static_cast<std::size_t>(count) == after_name,
-          "the count differs from the arguments cut");
-  Require(Argument(arguments, 1).empty() == (count == 0),
-          "the first argument and the count disagree on whether there is one");
-  // Each question splits afresh; a few of them are enough.
-  for (std::int32_t n = 1; n <= count && n <= 4; ++n) {
-    Require(Argument(arguments, n) == cuts[n], "argument n is not cut n");
+  Require(after.size() == after_name,
+          "the arguments after the name differ from those cut");
+  for (std::size_t n = 0; n < after.size(); ++n) {
+    Require(after[n] == cuts[n + 1], "argument n is not cut n");
+    Require(!after[n].empty(), "an argument after the name is empty");
   }
-  if (count > 0) {
-    Require(Argument(arguments, count) == cuts[count],
-            "the last argument is not the last cut");
-  }
-  Require(Argument(arguments, count + 1).empty(),
-          "there is an argument after the last one counted");
-  Require(Argument(arguments, 0).empty() && Argument(arguments, -1).empty(),
-          "an argument below 1 is not empty");
 
   // The same arguments handed over already split, with empty ones between
-  // them, count the same.
+  // them, give the same ones and the empty ones.
   std::vector<std::string_view> split;
   for (const std::string& cut : cuts) {
     split.push_back(cut);
@@ -125,10 +115,12 @@ void CheckSplit(std::string_view command_line) {
   ProcessArguments presplit;
   presplit.is_split = true;
   presplit.split = split;
-  Require(ArgumentCount(presplit) == count,
-          "the split arguments count differently");
-  Require(Argument(presplit, 1) == Argument(arguments, 1),
-          "the split arguments have another first argument");
+  std::vector<std::string> presplit_after = ArgumentsAfterName(presplit);
+  std::erase(presplit_after, std::string());
+  std::vector<std::string> expected(cuts.begin() + 1, cuts.end());
+  std::erase(expected, std::string());
+  Require(presplit_after == expected,
+          "the split arguments differ from the line's");
 }
 
 }  // namespace

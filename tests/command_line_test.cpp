@@ -2,11 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace mlfsort {
 namespace {
+
+// The two questions a run asks of its command line, answered from the
+// arguments after the program's name as the run takes them: how many
+// non-empty arguments there are, and the n-th of them ("" when there is
+// none).
+std::int32_t CountOf(const ProcessArguments& arguments) {
+  const std::vector<std::string> after = ArgumentsAfterName(arguments);
+  return static_cast<std::int32_t>(std::count_if(
+      after.begin(), after.end(),
+      [](const std::string& argument) { return !argument.empty(); }));
+}
+
+std::string NthOf(const ProcessArguments& arguments, std::int32_t n) {
+  for (const std::string& argument : ArgumentsAfterName(arguments)) {
+    if (!argument.empty() && --n == 0) return argument;
+  }
+  return "";
+}
 
 // A single command line, as a platform that does not split it hands it over.
 class SingleCommandLineTest : public ::testing::Test {
@@ -17,8 +36,8 @@ class SingleCommandLineTest : public ::testing::Test {
   void SetAfterName(const std::string& text) { SetLine("mlfsort " + text); }
 
   ProcessArguments arguments() const { return {false, line_, {}}; }
-  std::int32_t Count() const { return ArgumentCount(arguments()); }
-  std::string Nth(std::int32_t n) const { return Argument(arguments(), n); }
+  std::int32_t Count() const { return CountOf(arguments()); }
+  std::string Nth(std::int32_t n) const { return NthOf(arguments(), n); }
 
  private:
   std::string line_;
@@ -226,8 +245,8 @@ class SplitArgumentsTest : public ::testing::Test {
     }
     return split;
   }
-  std::int32_t Count() const { return ArgumentCount(arguments()); }
-  std::string Nth(std::int32_t n) const { return Argument(arguments(), n); }
+  std::int32_t Count() const { return CountOf(arguments()); }
+  std::string Nth(std::int32_t n) const { return NthOf(arguments(), n); }
 
  private:
   std::vector<std::string> arguments_;

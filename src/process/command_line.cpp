@@ -57,36 +57,6 @@ std::string CutArgument(std::string_view command_line, std::size_t* position) {
   return argument;
 }
 
-std::int32_t ArgumentCount(const ProcessArguments& arguments) {
-  if (arguments.is_split) {
-    const auto after_name = SplitArgumentsAfterName(arguments);
-    return static_cast<std::int32_t>(std::count_if(
-        after_name.begin(), after_name.end(),
-        [](std::string_view argument) { return !argument.empty(); }));
-  }
-  std::size_t position = 0;
-  CutArgument(arguments.command_line, &position);
-  std::int32_t count = 0;
-  while (!CutArgument(arguments.command_line, &position).empty()) ++count;
-  return count;
-}
-
-std::string Argument(const ProcessArguments& arguments, std::int32_t n) {
-  if (n < 1) return "";
-  if (arguments.is_split) {
-    for (std::string_view argument : SplitArgumentsAfterName(arguments)) {
-      if (!argument.empty() && --n == 0) return std::string(argument);
-    }
-    return "";
-  }
-  std::size_t position = 0;
-  std::string argument = CutArgument(arguments.command_line, &position);
-  for (std::int32_t cut = 0; cut < n && !argument.empty(); ++cut) {
-    argument = CutArgument(arguments.command_line, &position);
-  }
-  return argument;
-}
-
 std::vector<std::string> ArgumentsAfterName(const ProcessArguments& arguments) {
   std::vector<std::string> after_name;
   if (arguments.is_split) {

@@ -1,6 +1,7 @@
 // The process's arguments: the splitter that cuts a single command line into
-// arguments, and the two questions the sort run asks (how many arguments
-// follow the program's name, and what one of them is).
+// arguments (the command line Windows hands over), and the arguments after
+// the program's name, which the option parser reads, from either that line
+// or the arguments a POSIX system hands over already split.
 //
 // Splitting rules, one byte at a time, no multi-byte awareness:
 // - A blank byte is any byte of value 1 to 32. A NUL byte or the end of the
@@ -19,7 +20,7 @@
 //   ends with it and the next argument starts after it.
 // - Argument 0 is the program's own name, cut by the same rules.
 //
-// Nothing is cached: every question splits the command line afresh.
+// Nothing is cached: every call splits the command line afresh.
 
 #ifndef MLFSORT_PROCESS_COMMAND_LINE_H_
 #define MLFSORT_PROCESS_COMMAND_LINE_H_
@@ -45,20 +46,9 @@ inline constexpr std::size_t kMaxArgumentBytes = 4096;
 // at a lone double quote just before it.
 std::string CutArgument(std::string_view command_line, std::size_t* position);
 
-// How many non-empty arguments follow the program's own name. A single
-// command line is counted up to the first argument that comes out empty,
-// which happens only at its end; pre-split arguments skip empty ones.
-std::int32_t ArgumentCount(const ProcessArguments& arguments);
-
-// Argument n (n >= 1) after the program's name, or "" when there is none (or
-// n is below 1). Pre-split arguments are taken whole, byte for byte, and
-// empty ones are skipped; only a single command line is cut at 4096 bytes.
-std::string Argument(const ProcessArguments& arguments, std::int32_t n);
-
 // Every argument after the program's name, in order. Pre-split arguments
 // are taken whole, empty ones included; a single command line is cut up to
-// the first argument that comes out empty (its end). The non-empty ones are
-// those that ArgumentCount counts and Argument returns.
+// the first argument that comes out empty (its end).
 std::vector<std::string> ArgumentsAfterName(const ProcessArguments& arguments);
 
 }  // namespace mlfsort
