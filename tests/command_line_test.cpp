@@ -38,6 +38,9 @@ class SingleCommandLineTest : public ::testing::Test {
   ProcessArguments arguments() const { return {false, line_, {}}; }
   std::int32_t Count() const { return CountOf(arguments()); }
   std::string Nth(std::int32_t n) const { return NthOf(arguments(), n); }
+  std::vector<std::string> All() const {
+    return ArgumentsAfterName(arguments());
+  }
 
  private:
   std::string line_;
@@ -208,6 +211,16 @@ TEST_F(SingleCommandLineTest, QuotedSectionClosingAtTheLimitEndsThere) {
   EXPECT_EQ(Nth(3), "w");
 }
 
+TEST_F(SingleCommandLineTest, AllArgumentsAreTheCutsUpToTheEnd) {
+  SetAfterName("-o \"a b\" \"\" " + std::string(4100, 'x') + " \"");
+  EXPECT_EQ(All(), (std::vector<std::string>{"-o", "a b",
+                                             std::string(4096, 'x'), "xxxx"}));
+  SetLine("mlfsort");
+  EXPECT_EQ(All(), std::vector<std::string>{});
+  SetLine("");
+  EXPECT_EQ(All(), std::vector<std::string>{});
+}
+
 TEST(CutArgumentTest, LeavesPositionOnTheByteThatEndedTheArgument) {
   std::size_t position = 0;
   EXPECT_EQ(CutArgument("ab  \"c d\"e", &position), "ab");
@@ -247,6 +260,9 @@ class SplitArgumentsTest : public ::testing::Test {
   }
   std::int32_t Count() const { return CountOf(arguments()); }
   std::string Nth(std::int32_t n) const { return NthOf(arguments(), n); }
+  std::vector<std::string> All() const {
+    return ArgumentsAfterName(arguments());
+  }
 
  private:
   std::vector<std::string> arguments_;
@@ -277,6 +293,17 @@ TEST_F(SplitArgumentsTest, ArgumentsAreTakenWholeByteForByte) {
   EXPECT_EQ(Count(), 2);
   EXPECT_EQ(Nth(1), quoted_and_blank);
   EXPECT_EQ(Nth(2), long_name);
+}
+
+TEST_F(SplitArgumentsTest, AllArgumentsAreTakenWholeEmptyOnesIncluded) {
+  const std::string long_name(5000, 'n');
+  SetArguments({"mlfsort", "", "-o", "a \"b\"", long_name, ""});
+  EXPECT_EQ(All(),
+            (std::vector<std::string>{"", "-o", "a \"b\"", long_name, ""}));
+  SetArguments({"mlfsort"});
+  EXPECT_EQ(All(), std::vector<std::string>{});
+  SetArguments({});
+  EXPECT_EQ(All(), std::vector<std::string>{});
 }
 
 }  // namespace

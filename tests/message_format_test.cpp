@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "failure/message_table.h"
 
@@ -49,15 +51,49 @@ TEST(MessageFormatTest, CutsToTheBufferAndAlwaysTerminates) {
   EXPECT_EQ(Format("x%p", {FormatArgument::Address(0x12345678)}, 6), "x1234");
 }
 
-TEST(MessageTableTest, LoadsTextsCutToTheBuffer) {
-  char text[8];
-  EXPECT_EQ(LoadMessage(MessageId::kFileNotFound, text, sizeof text), 7u);
-  EXPECT_STREQ(text, "File no");
+TEST(MessageFormatTest, WidthRightAlignsADecimalAndKeepsItsLastCharacters) {
+  EXPECT_EQ(Format("[%4d]", {FormatArgument::Decimal(5)}), "[   5]");
+  EXPECT_EQ(Format("[%4d]", {FormatArgument::Decimal(-12)}), "[ -12]");
+  EXPECT_EQ(Format("[%4d]", {FormatArgument::Decimal(1234)}), "[1234]");
+  EXPECT_EQ(Format("[%4d]", {FormatArgument::Decimal(123456)}), "[3456]");
+  EXPECT_EQ(Format("[%4d]", {FormatArgument::Decimal(-12345)}), "[2345]");
+  EXPECT_EQ(Format("[%12d]", {FormatArgument::Decimal(4294967295)}),
+            "[  4294967295]");
+  EXPECT_EQ(Format("[%0d]", {FormatArgument::Decimal(INT64_MIN)}),
+            "[-9223372036854775808]");
+  // A width belongs to %d only, and has two digits at most.
+  EXPECT_EQ(Format("%4s %123d",
+                   {FormatArgument::Text("a"), FormatArgument::Decimal(1)}),
+            "%4s %123d");
+  EXPECT_EQ(Format("%4", {FormatArgument::Decimal(1)}), "%4");
+}
+
+TEST(MessageTableTest, TextsAreZeroTerminatedConstants) {
+  const std::string_view text = MessageText(MessageId::kFileNotFound);
+  EXPECT_EQ(text, "File not found");
+  EXPECT_EQ(text.data()[text.size()], '\0');
   EXPECT_EQ(FormatMessage(MessageId::kListIndexError, -1),
             "List index out of bounds (-1)");
-  char runtime_error[64];
-  LoadMessage(MessageId::kRuntimeError, runtime_error, sizeof runtime_error);
-  EXPECT_STREQ(runtime_error, "Runtime error     at 00000000");
+}
+
+TEST(MessageTableTest, IoMessagesComeFromTheTable) {
+  EXPECT_EQ(IoMessageText(platform_error::kFileNotFound), "File not found");
+  EXPECT_EQ(IoMessageText(platform_error::kPathNotFound), "Invalid filename");
+  EXPECT_EQ(IoMessageText(platform_error::kSemaphoreUserLimit),
+            "Invalid numeric input");
+  EXPECT_EQ(IoMessageText(platform_error::kSharingViolation), "");
+  EXPECT_EQ(IoMessageText(0), "");
+}
+
+TEST(MessageTableTest, RuntimeErrorNumberEndsJustBeforeTheBlankAheadOfAt) {
+  const auto line = [](std::int64_t number) {
+    return Format(
+        MessageText(MessageId::kRuntimeError).data(),
+        {FormatArgument::Decimal(number), FormatArgument::Address(0x3E2A)});
+  };
+  EXPECT_EQ(line(203), "Runtime error 203 at 00003E2A");
+  EXPECT_EQ(line(5), "Runtime error   5 at 00003E2A");
+  EXPECT_EQ(line(12345), "Runtime error2345 at 00003E2A");
 }
 
 }  // namespace

@@ -237,6 +237,17 @@ TEST_F(ProcessFrameTest, FailureOutsideTheHooksIsARuntimeError) {
       << check.StandardOutput();
   EXPECT_TRUE(StepLog().empty());
   EXPECT_EQ(check.exit_status(), 5);
+
+  // A code too long for the field keeps its last digits, read unsigned.
+  MemoryPlatform negative_code;
+  RunWithEarlyFailure(negative_code, [](Process&) {
+    SetPendingIoError(-1);
+    CheckIo();
+  });
+  EXPECT_TRUE(
+      std::regex_match(negative_code.StandardOutput(),
+                       std::regex("Runtime error7295 at [0-9A-F]{8}\r\n")))
+      << negative_code.StandardOutput();
 }
 
 }  // namespace

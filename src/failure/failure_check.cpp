@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "failure/failure_hooks.h"
 #include "failure/message_table.h"
@@ -11,8 +12,8 @@
 namespace mlfsort {
 
 EInOutError BuildIoFailure(std::int32_t code) {
-  const char* message = FailureHooks::IoMessage(code);
-  if (message != nullptr) return EInOutError(message, code);
+  const std::string_view message = IoMessageText(code);
+  if (!message.empty()) return EInOutError(std::string(message), code);
   return EInOutError(FormatMessage(MessageId::kIoErrorFallback, code), code);
 }
 

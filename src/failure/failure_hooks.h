@@ -7,17 +7,15 @@
 #ifndef MLFSORT_FAILURE_FAILURE_HOOKS_H_
 #define MLFSORT_FAILURE_FAILURE_HOOKS_H_
 
-#include <cstdint>
-
 #include "failure/exceptions.h"
 
 namespace mlfsort {
 
 class FailureHooks {
  public:
-  // Loads the messages of the I/O message table and "Out of memory", makes
-  // the one out-of-memory failure object, then installs the hooks. Throws
-  // std::bad_alloc, installing nothing, when its text cannot be had; the
+  // Makes the one out-of-memory failure object, with a copy of the text
+  // "Out of memory" that lasts until Remove, then installs the hooks. Throws
+  // std::bad_alloc, installing nothing, when that copy cannot be had; the
   // process frame then ends with the runtime error message.
   static void Install();
 
@@ -28,11 +26,6 @@ class FailureHooks {
 
   // The out-of-memory failure made by Install, or nullptr outside the span.
   static const EOutOfMemory* OutOfMemory();
-
-  // The message for an I/O failure with `code`, as loaded by Install: the
-  // table's message, or nullptr when the code is not in the table (the
-  // caller then words it "I/O error <code>").
-  static const char* IoMessage(std::int32_t code);
 };
 
 }  // namespace mlfsort

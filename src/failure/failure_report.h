@@ -32,7 +32,9 @@ void WriteFailureReport(Platform& platform, const Exception& failure,
 
 // Writes "Runtime error <number> at <address>" and a line end to
 // `standard_output`: the message of a failure outside the span of the
-// failure hooks.
+// failure hooks. The number, read as unsigned, is right-aligned in the four
+// columns after "error" (a longer one keeps its last four digits); the
+// address is shown as in the report. Allocates nothing.
 void WriteRuntimeError(Platform& platform, std::int32_t number,
                        const void* address, TextStream& standard_output);
 

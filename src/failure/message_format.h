@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace mlfsort {
 
@@ -14,11 +15,11 @@ namespace mlfsort {
 // text, %p exactly 8 upper-case hexadecimal digits.
 struct FormatArgument {
   enum class Kind { kDecimal, kText, kAddress } kind;
-  std::int32_t decimal = 0;
+  std::int64_t decimal = 0;
   const char* text = "";
   std::uint32_t address = 0;
 
-  static FormatArgument Decimal(std::int32_t value) {
+  static FormatArgument Decimal(std::int64_t value) {
     return {Kind::kDecimal, value, "", 0};
   }
   static FormatArgument Text(const char* value) {
@@ -31,9 +32,12 @@ struct FormatArgument {
 
 // Writes `format` into `out` with its placeholders replaced by `arguments`
 // in order, cut to size - 1 bytes and zero-terminated (size must be at least
-// 1). A placeholder without an argument, or of another kind than its
-// argument, is written as it stands; "%%" is one "%". Returns the length.
-std::size_t FormatInto(char* out, std::size_t size, const char* format,
+// 1). %Nd, with N one or two digits, right-aligns the decimal in N columns
+// (0: as many as it takes) with blanks ahead of it; a decimal longer than
+// that keeps its last N characters. A placeholder without an argument, or of
+// another kind than its argument, is written as it stands; "%%" is one "%".
+// Returns the length.
+std::size_t FormatInto(char* out, std::size_t size, std::string_view format,
                        std::span<const FormatArgument> arguments);
 
 }  // namespace mlfsort

@@ -1,13 +1,16 @@
 // The program's table of message texts, kept apart from the code that uses
-// them. Texts are loaded by identifier; %d, %s and %p in them are filled by
-// FormatInto (message_format.h).
+// them. The texts are constants that last as long as the program, handed
+// out as they are; %d, %s and %p in them are filled by FormatInto
+// (message_format.h).
 
 #ifndef MLFSORT_FAILURE_MESSAGE_TABLE_H_
 #define MLFSORT_FAILURE_MESSAGE_TABLE_H_
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "platform/platform.h"
 
 namespace mlfsort {
 
@@ -23,12 +26,12 @@ enum class MessageId {
   kIoErrorFallback,  // "I/O error %d"
   kListIndexError,   // "List index out of bounds (%d)"
   kReportTemplate,   // "Exception %s in module %s at %p." LF "%s%s"
-  kRuntimeError,     // "Runtime error     at 00000000"; the last
+  kRuntimeError,     // "Runtime error%4d at %p"; the last
 };
 
-// Copies the text of `id` into `buffer` of `size` bytes, cut to size - 1
-// bytes and zero-terminated. Returns the length copied. Allocates nothing.
-std::size_t LoadMessage(MessageId id, char* buffer, std::size_t size);
+// The text of `id`. Its bytes last as long as the program and are followed
+// by a zero byte, so data() is a C string too. Allocates nothing.
+std::string_view MessageText(MessageId id);
 
 // The text of `id` with its one %d filled with `number`.
 std::string FormatMessage(MessageId id, std::int32_t number);
@@ -41,13 +44,24 @@ struct IoMessageRow {
 };
 
 // The I/O message table, in lookup order. Codes not in it take the fallback
-// "I/O error %d".
+// "I/O error %d". The report words these codes so whatever left them: the
+// table is fixed. No operation of this tool leaves 100, 101 or 106 (they
+// are neither the platforms' codes nor the text streams' own, 102 to 105);
+// their rows give the words such a code would take if it came from
+// elsewhere.
 inline constexpr IoMessageRow kIoMessageTable[] = {
-    {2, MessageId::kFileNotFound},          {3, MessageId::kInvalidFilename},
-    {4, MessageId::kTooManyOpenFiles},      {5, MessageId::kFileAccessDenied},
-    {100, MessageId::kReadBeyondEndOfFile}, {101, MessageId::kDiskFull},
-    {106, MessageId::kInvalidNumericInput},
+    {platform_error::kFileNotFound, MessageId::kFileNotFound},
+    {platform_error::kPathNotFound, MessageId::kInvalidFilename},
+    {platform_error::kTooManyOpenFiles, MessageId::kTooManyOpenFiles},
+    {platform_error::kAccessDenied, MessageId::kFileAccessDenied},
+    {platform_error::kTooManySemaphores, MessageId::kReadBeyondEndOfFile},
+    {platform_error::kExclusiveSemaphoreOwned, MessageId::kDiskFull},
+    {platform_error::kSemaphoreUserLimit, MessageId::kInvalidNumericInput},
 };
+
+// The text of the I/O message table's row for `code`, or an empty view when
+// the code has no row. Allocates nothing.
+std::string_view IoMessageText(std::int32_t code);
 
 }  // namespace mlfsort
 

@@ -106,6 +106,12 @@ enum Code : std::uint32_t {
   kNotEnoughMemory = 8,
   kSharingViolation = 32,
   kInvalidParameter = 87,
+  // Semaphore errors: the platforms make no semaphore call, so none of
+  // their calls leaves these. Named for the I/O message table, which words
+  // them (failure/message_table.h).
+  kTooManySemaphores = 100,
+  kExclusiveSemaphoreOwned = 101,
+  kSemaphoreUserLimit = 106,
   kBrokenPipe = 109,
   kDiskFull = 112,
   kInvalidName = 123,

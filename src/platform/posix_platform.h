@@ -20,7 +20,10 @@
 // (posix_system_calls.h), the system's own unless a test has put another in
 // place (posix_platform_test_helper.h).
 //
-// Not thread-safe: the tool has one thread.
+// Not thread-safe, and it need not be: only the thread that runs the
+// process calls it. The sort's worker thread (sorter/sort_worker.h) only
+// computes, on memory the process's thread took for it, and calls no method of
+// the platform, nor of the platform's memory.
 
 #ifndef MLFSORT_PLATFORM_POSIX_PLATFORM_H_
 #define MLFSORT_PLATFORM_POSIX_PLATFORM_H_

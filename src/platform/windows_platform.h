@@ -8,7 +8,12 @@
 // short write is continued), so a disk file or pipe receives the 128-byte
 // blocks of the text streams as they are written out.
 //
-// Not thread-safe: the tool has one thread.
+// Not thread-safe, and it need not be: only the thread that runs the
+// process calls it. The sort's worker thread (sorter/sort_worker.h) only
+// computes, on memory the process's thread took for it, and calls no method of
+// the platform, nor of the platform's memory. The one code of this file that it
+// runs is WindowsCollation::Compare, by which it orders keys; that holds no
+// state and may be called from any thread.
 
 #ifndef MLFSORT_PLATFORM_WINDOWS_PLATFORM_H_
 #define MLFSORT_PLATFORM_WINDOWS_PLATFORM_H_

@@ -1,14 +1,20 @@
-// The process's arguments: the splitter that cuts a single command line into
-// arguments (the command line Windows hands over), and the arguments after
-// the program's name, which the option parser reads, from either that line
-// or the arguments a POSIX system hands over already split.
+// The process's arguments after the program's own name, in either form a
+// platform hands them over (ProcessArguments): already split, as POSIX
+// does, or as one command line, as Windows does, which is cut here. The
+// options parser takes them all (ArgumentsAfterName).
 //
-// Splitting rules, one byte at a time, no multi-byte awareness:
+// Pre-split arguments are taken as they are: whole, byte for byte, with no
+// limit on their length, empty ones included; blanks and double quotes in
+// them are argument bytes. The first is the program's own name.
+//
+// A single command line is cut by these rules, one byte at a time, with no
+// multi-byte awareness:
 // - A blank byte is any byte of value 1 to 32. A NUL byte or the end of the
 //   text ends the command line. Every other byte (DEL and bytes above 127
 //   included) is an argument byte, except the double quote.
 // - Blanks between arguments are skipped; so is a pair of double quotes that
-//   stands where an argument would start, with the blanks after it.
+//   stands where an argument would start, with the blanks after it. So a
+//   cut comes out empty only at the line's end.
 // - A double quote opens a quoted section that runs to the next double quote
 //   or the end of the line; its bytes, blanks included, belong to the
 //   argument, and the argument goes on after the closing quote. No form of

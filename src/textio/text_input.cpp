@@ -1,6 +1,8 @@
 // Reading from text streams: refill, taking bytes, lines and line ends.
 
-#if defined(__SSE2__)
+// MLFSORT_PORTABLE_BUILTINS takes the scalar line-stop scan, as a machine
+// without SSE2 would, so that it is built and tested too.
+#if defined(__SSE2__) && !defined(MLFSORT_PORTABLE_BUILTINS)
 #include <emmintrin.h>
 #endif
 
@@ -51,7 +53,7 @@ void TextStream::MapLineStops() {
   const std::uint8_t stop_byte = line_stop_;
   // LFs are mapped under either convention: under the CR one an LF that
   // does not follow a CR lies inside its line, and such lines are counted.
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(MLFSORT_PORTABLE_BUILTINS)
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i stop = _mm_set1_epi8(static_cast<char>(stop_byte));
   const __m128i lf = _mm_set1_epi8('\n');
