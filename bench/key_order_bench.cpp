@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "sorter/key_order.h"
+#include "order/key_order.h"
 
 namespace mlfsort {
 namespace {

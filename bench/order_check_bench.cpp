@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "sorter/key_order.h"
-#include "sorter/label_line.h"
-#include "sorter/order_check.h"
+#include "labels/label_line.h"
+#include "labels/order_check.h"
+#include "order/key_order.h"
 
 namespace mlfsort {
 namespace {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sorter/key_order.h"
-#include "sorter/sorted_key_index.h"
+#include "index/sorted_key_index.h"
+#include "order/key_order.h"
 
 namespace mlfsort {
 namespace {

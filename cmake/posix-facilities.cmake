@@ -7,7 +7,7 @@
 # calls would, so that the fallbacks are built and tested on Linux too; it
 # also defines MLFSORT_PORTABLE_BUILTINS for every file, which takes the
 # fallbacks for the compiler's built-ins (src/platform/compiler.h,
-# src/sorter/wide_key_summary.h) and the scalar line-stop scan in place of
+# src/order/wide_key_summary.h) and the scalar line-stop scan in place of
 # the SSE2 one (src/textio/text_input.cpp).
 
 option(MLFSORT_POSIX_ONLY

@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sorter/key_order.h"
+#include "order/key_order.h"
 #include "support/sort_model.h"
 
 namespace mlfsort {

@@ -28,7 +28,7 @@
 
 #include "platform/platform.h"
 #include "process/process_frame.h"
-#include "sorter/sort_run.h"
+#include "run/sort_run.h"
 #include "support/memory_platform.h"
 #include "support/sort_model.h"
 #include "textio/pending_io_error.h"

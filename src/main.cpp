@@ -2,7 +2,7 @@
 
 #include "platform/platform.h"
 #include "process/process_frame.h"
-#include "sorter/sort_run.h"
+#include "run/sort_run.h"
 
 int main(int argc, char** argv) {
   mlfsort::Platform& platform = mlfsort::SystemPlatform(argc, argv);

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "sorter/run_warnings.h"
+#include "run/run_warnings.h"
 #include "support/binary_runner.h"
 #include "support/binary_test_fixture.h"
 #include "support/corpus_files.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "process/process_frame.h"
-#include "sorter/sort_run.h"
+#include "run/sort_run.h"
 #include "support/allocation_faults.h"
 #include "support/memory_platform.h"
 #include "support/platform_wrapper.h"

@@ -3,7 +3,7 @@
 // thread count, in every mode, and a temporary directory that fails ends
 // the run as every failure does.
 
-#include "sorter/held_lines.h"
+#include "run/held_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "process/process_frame.h"
-#include "sorter/sort_run.h"
+#include "run/sort_run.h"
 #include "support/memory_platform.h"
 #include "support/same_bytes.h"
 #include "support/sort_model.h"

@@ -1,4 +1,4 @@
-#include "sorter/key_index_runs.h"
+#include "index/key_index_runs.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sorter/key_order.h"
+#include "order/key_order.h"
 
 namespace mlfsort::key_index {
 namespace {

@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "order/key_order.h"
 #include "platform/windows_platform.h"
-#include "sorter/key_order.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "sorter/key_order.h"
+#include "order/key_order.h"
 
 #include <gtest/gtest.h>
 

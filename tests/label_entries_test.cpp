@@ -1,4 +1,4 @@
-#include "sorter/label_entries.h"
+#include "labels/label_entries.h"
 
 #include <gtest/gtest.h>
 
@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "sorter/key_order.h"
-#include "sorter/label_line.h"
-#include "sorter/line_store.h"
-#include "sorter/sorted_key_index.h"
+#include "index/line_store.h"
+#include "index/sorted_key_index.h"
+#include "labels/label_line.h"
+#include "order/key_order.h"
 #include "support/same_bytes.h"
 
 namespace mlfsort {

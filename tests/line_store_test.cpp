@@ -1,4 +1,4 @@
-#include "sorter/line_store.h"
+#include "index/line_store.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "failure/exceptions.h"
-#include "sorter/list_growth.h"
+#include "index/list_growth.h"
 #include "support/failing_memory.h"
 
 namespace mlfsort {

@@ -1,4 +1,4 @@
-#include "process/options.h"
+#include "run/options.h"
 
 #include <gtest/gtest.h>
 

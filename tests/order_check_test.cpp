@@ -1,4 +1,4 @@
-#include "sorter/order_check.h"
+#include "labels/order_check.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sorter/key_order.h"
+#include "order/key_order.h"
 #include "support/corpus_files.h"
 #include "support/sort_model.h"
 #include "support/temp_files.h"

@@ -23,7 +23,7 @@
 #include "platform/posix_platform_test_helper.h"
 #include "platform/posix_system_calls.h"
 #include "process/process_frame.h"
-#include "sorter/sort_run.h"
+#include "run/sort_run.h"
 #include "support/run_in_child.h"
 #include "support/sort_model.h"
 #include "support/temp_files.h"

@@ -1,4 +1,4 @@
-#include "sorter/sort_run.h"
+#include "run/sort_run.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "sorter/label_line.h"
+#include "labels/label_line.h"
 #include "support/memory_platform.h"
 #include "textio/pending_io_error.h"
 

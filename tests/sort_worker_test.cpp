@@ -1,4 +1,4 @@
-#include "sorter/sort_worker.h"
+#include "index/sort_worker.h"
 
 #include <gtest/gtest.h>
 

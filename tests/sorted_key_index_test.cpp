@@ -1,4 +1,4 @@
-#include "sorter/sorted_key_index.h"
+#include "index/sorted_key_index.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "failure/exceptions.h"
-#include "sorter/key_order.h"
+#include "order/key_order.h"
 #include "support/failing_memory.h"
 
 namespace mlfsort {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "order/collation_key_order.h"
 #include "process/command_line.h"
-#include "sorter/collation_key_order.h"
 #include "support/binary_runner.h"
 #include "support/temp_files.h"
 

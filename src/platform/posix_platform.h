@@ -21,7 +21,7 @@
 // place (posix_platform_test_helper.h).
 //
 // Not thread-safe, and it need not be: only the thread that runs the
-// process calls it. The sort's worker thread (sorter/sort_worker.h) only
+// process calls it. The sort's worker thread (index/sort_worker.h) only
 // computes, on memory the process's thread took for it, and calls no method of
 // the platform, nor of the platform's memory.
 

@@ -9,7 +9,7 @@
 // blocks of the text streams as they are written out.
 //
 // Not thread-safe, and it need not be: only the thread that runs the
-// process calls it. The sort's worker thread (sorter/sort_worker.h) only
+// process calls it. The sort's worker thread (index/sort_worker.h) only
 // computes, on memory the process's thread took for it, and calls no method of
 // the platform, nor of the platform's memory. The one code of this file that it
 // runs is WindowsCollation::Compare, by which it orders keys; that holds no

@@ -103,7 +103,7 @@ struct ModelCheckResult {
   // those same bytes.
   bool in_order = false;
   // Empty when in order; else the first difference, in OrderCheck's words
-  // (sorter/order_check.h), found by comparing each sortable line (kLines)
+  // (labels/order_check.h), found by comparing each sortable line (kLines)
   // or entry's first line (kEntries) with the one before it, and each
   // pass-through line with whether any came before it.
   std::string finding;
