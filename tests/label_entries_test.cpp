@@ -8,7 +8,6 @@
 
 #include "index/line_store.h"
 #include "index/sorted_key_index.h"
-#include "labels/label_line.h"
 #include "order/key_order.h"
 #include "support/same_bytes.h"
 
@@ -22,18 +21,6 @@ std::vector<Part> PartsOf(const std::vector<std::string>& lines) {
   std::vector<Part> parts;
   for (const std::string& line : lines) parts.push_back(tracker.Take(line));
   return parts;
-}
-
-TEST(LabelEntriesTest, SubdirectoryLinesNeedAPatternAndAnArrow) {
-  EXPECT_TRUE(IsSubdirectoryLine("\"*/a*.lab\" -> \"/data/a\""));
-  EXPECT_TRUE(IsSubdirectoryLine("\"*/a -> b.lab\"=>/data"));
-  EXPECT_TRUE(IsSubdirectoryLine("*/a-b.lab\t=> /data"));
-  EXPECT_TRUE(IsSubdirectoryLine("*/a.lab->/data"));
-  EXPECT_FALSE(IsSubdirectoryLine("\"*/a -> b.lab\""));
-  EXPECT_FALSE(IsSubdirectoryLine("\"*/utt1.lab\""));
-  EXPECT_FALSE(IsSubdirectoryLine("-> /data"));
-  EXPECT_FALSE(IsSubdirectoryLine("0 100 a -> b"));
-  EXPECT_FALSE(IsSubdirectoryLine("\"unclosed -> x"));
 }
 
 TEST(LabelEntriesTest, EntriesRunFromTheirFirstLineThroughALoneDot) {

@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "labels/label_line.h"
 #include "support/memory_platform.h"
 #include "textio/pending_io_error.h"
 
@@ -25,17 +24,6 @@ TEST(OutputNameTest, KeepsTheInputNameUpToItsFirstDot) {
   EXPECT_EQ(OutputNameFor("labels"), "srt");
   EXPECT_EQ(OutputNameFor("labels."), "labels.srt");
   EXPECT_EQ(OutputNameFor(""), "srt");
-}
-
-TEST(LineKindTest, KeyIsBytesThreeToOneHundredAndOne) {
-  EXPECT_EQ(SortKeyOf("ab"), "");
-  EXPECT_EQ(SortKeyOf("."), "");
-  EXPECT_EQ(SortKeyOf("\"*/utt1.lab\""), "/utt1.lab\"");
-  const std::string long_line = "xx" + std::string(99, 'k') + "tail";
-  EXPECT_EQ(SortKeyOf(long_line), std::string(99, 'k'));
-  EXPECT_TRUE(IsPassThroughLine(""));
-  EXPECT_TRUE(IsPassThroughLine("#!MLF!#"));
-  EXPECT_FALSE(IsPassThroughLine(" #x"));
 }
 
 class SortRunTest : public ::testing::Test {
