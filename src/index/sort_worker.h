@@ -47,8 +47,6 @@ class SortWorker {
   // Waits until the task handed over has run, then throws what it threw.
   void Wait();
 
-  bool threaded() const { return threaded_; }
-
  private:
   void Loop();
 
