@@ -7,7 +7,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "failure/exceptions.h"
 #include "platform/compiler.h"
 
 namespace mlfsort {
@@ -173,36 +172,11 @@ std::int32_t SortedKeyIndex::Count() {
   return static_cast<std::int32_t>(count_);
 }
 
-std::uint32_t SortedKeyIndex::LineIndexAt(std::int32_t position) {
-  return LineIndexAfterCheck(position, MLFSORT_RETURN_ADDRESS());
-}
-
-std::string_view SortedKeyIndex::KeyAt(std::int32_t position) {
-  return keys_.KeyOf(LineIndexAfterCheck(position, MLFSORT_RETURN_ADDRESS()));
-}
-
-std::size_t SortedKeyIndex::AllocatedBytes() const {
-  return sizeof(*this) + entries_.capacity * sizeof(Entry) +
-         run_ends_.capacity * sizeof(std::size_t) +
-         (batch_.capacity + sorting_.capacity) * sizeof(BatchEntry) +
-         scratch_.capacity * sizeof(Entry) +
-         read_order_.capacity * sizeof(std::uint32_t) +
-         cursors_.capacity * sizeof(key_index::RunCursor) +
-         merge_slots_.capacity * sizeof(key_index::MergeSlot);
-}
-
 std::span<const std::uint32_t> SortedKeyIndex::LineIndexesFrom(
     std::int32_t position) {
   Settle();
   if (!WaitForMerged(position)) return {};
   return {read_order_.items + position, read_order_.items + merged_};
-}
-
-std::uint32_t SortedKeyIndex::LineIndexAfterCheck(std::int32_t position,
-                                                  const void* caller) {
-  Settle();
-  if (!WaitForMerged(position)) RaiseIndexError(position, caller);
-  return read_order_.items[position];
 }
 
 bool SortedKeyIndex::WaitForMerged(std::int32_t position) {

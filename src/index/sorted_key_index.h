@@ -16,7 +16,6 @@
 #include "index/key_index_runs.h"
 #include "index/sort_worker.h"
 #include "order/key_order.h"
-#include "platform/compiler.h"
 #include "platform/platform.h"
 
 namespace mlfsort {
@@ -48,7 +47,7 @@ class KeySource {
 // - Ascending order: the key at p compares below the key at p + 1.
 // - One entry per distinct key: keys the KeyOrder finds equal share one.
 // - An entry holds the line index of the latest insert of its key, and
-//   KeyAt gives that insert's key text (through the key source).
+//   the key source gives that insert's key text for it.
 // Made to keep equal keys (EqualKeys::kKeepAll), the index instead holds an
 // entry for every insert: the key at p compares at or below the key at
 // p + 1, and equal keys stand in the order they were inserted.
@@ -112,21 +111,10 @@ class SortedKeyIndex : private SortWorker::Task {
 
   std::int32_t Count();
 
-  // The line index of the entry at `position`. A position outside
-  // 0 .. Count() - 1 raises the index error (EStringListError), failing at
-  // the caller's call site.
-  MLFSORT_NOINLINE std::uint32_t LineIndexAt(std::int32_t position);
-
-  // The key text of the entry at `position`, with the same bounds check.
-  MLFSORT_NOINLINE std::string_view KeyAt(std::int32_t position);
-
   // The line indexes of the positions from `position` on that can be read
   // now: at least one, waiting for the merge if need be, while `position`
   // is below Count(); none from there on.
   std::span<const std::uint32_t> LineIndexesFrom(std::int32_t position);
-
-  // Bytes of memory the index holds, the index object included.
-  std::size_t AllocatedBytes() const;
 
   // The key the summaries are taken against (empty before one is taken).
   std::string_view reference() const { return reference_; }
@@ -143,6 +131,8 @@ class SortedKeyIndex : private SortWorker::Task {
   key_index::Entry SummaryOf(std::string_view key) const;
 
  private:
+  friend class SortedKeyIndexTestHelper;
+
   // A key of the batch: its bytes, which the inserting caller keeps, and
   // its line index.
   struct BatchEntry {
@@ -215,8 +205,6 @@ class SortedKeyIndex : private SortWorker::Task {
   // Waits until `position` is merged or the merge has ended; false when it
   // lies beyond the read order.
   bool WaitForMerged(std::int32_t position);
-  // The entry at `position`, after the bounds check.
-  std::uint32_t LineIndexAfterCheck(std::int32_t position, const void* caller);
   // Makes `key` the reference of every summary.
   void TakeReference(std::string_view key);
   std::size_t EntryCount() const;
