@@ -12,6 +12,12 @@
                       made and written a batch at a time, in a scattered
                       order of utterance numbers rather than a shuffle, so
                       that 100 million lines need little memory.
+  --kind early        one line per utterance whose key differs from the
+                      others early but needs more than twelve characters to
+                      be told apart, e.g.
+                        "*/spk0359/utt0500740.lab" 1200000 3400000 don't -512.25
+                      the utterances 0 .. N-1 in seven digits, each of one
+                      of 1000 speakers, shuffled.
   --kind structure    a whole label file: "#!MLF!#", then per utterance a
                       name line, its short labels (sp, A, AH, sil ...) and ".".
   --kind bytes        small files for checking, not timing: short lines over
@@ -93,6 +99,17 @@ def utterance_lines(n, rng, copies=1):
                  for line in lines for _ in range(copies)]
     for c in range(comments):
         lines.append(f"# part {c + 1} of {comments}, generated with seed")
+    return lines
+
+
+def early_lines(n, rng):
+    """n lines of the utterances 0 .. n - 1 (up to 10 million) in seven
+    digits, each of one of 1000 speakers, shuffled."""
+    r = rng.random
+    pool = payload_pool(rng)
+    lines = [f'"*/spk{int(r() * 1000):04d}/utt{u:07d}.lab" '
+             f'{pool[int(r() * PAYLOADS)]}' for u in range(n)]
+    rng.shuffle(lines)
     return lines
 
 
@@ -196,7 +213,7 @@ def byte_lines(n, rng):
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--kind", choices=("utterances", "structure", "bytes"),
+    ap.add_argument("--kind", choices=("utterances", "early", "structure", "bytes"),
                     default="utterances")
     ap.add_argument("--lines", type=int, help="number of lines")
     ap.add_argument("--bytes", type=int, help="approximate size in bytes")
@@ -224,10 +241,14 @@ def main(argv=None):
         with open(a.out, "wb") as f:
             f.write(byte_lines(a.lines, rng))
         return 0
+    if a.kind in ("structure", "early") and a.order != "shuffled":
+        ap.error("--order applies to --kind utterances only")
     if a.kind == "structure":
-        if a.order != "shuffled":
-            ap.error("--order applies to --kind utterances only")
         lines = structure_lines(a.lines or sys.maxsize, a.bytes or sys.maxsize, rng)
+    elif a.kind == "early":
+        if a.lines is None or a.lines > 10_000_000:
+            ap.error("--kind early takes --lines N, N at most 10000000")
+        lines = early_lines(a.lines, rng)
     else:
         n = a.lines
         if n is None:                       # ~58 bytes a line; trim below

@@ -22,6 +22,10 @@ failed/timed-out mlfsort run, 2 bad usage.
                                         #   structure files (+ 10M lines of
                                         #   it), checked against the Python
                                         #   version of the entry rules
+  run_benchmarks.py --early --sizes 1m,10m --tools mlfsort,sort,cp
+                                        # also keys that differ early but
+                                        #   need more than twelve characters
+                                        #   (--kind early) at 1M and 10M
 """
 import argparse
 import os
@@ -60,7 +64,7 @@ class DataFile:
         return self.name[:self.name.index(".")]
 
 
-def data_set(sizes, seed, entries=False):
+def data_set(sizes, seed, entries=False, early=False):
     files = []
     for s in sizes:
         n = str(SIZES[s])
@@ -81,6 +85,9 @@ def data_set(sizes, seed, entries=False):
         if s == "100k":
             files.append(DataFile(f"struct-100k-s{seed}.mlf", s,
                                   ["--kind", "structure", "--lines", n]))
+        if s in ("1m", "10m") and early:
+            files.append(DataFile(f"early-{s}-s{seed}.mlf", s,
+                                  ["--kind", "early", "--lines", n], large=(s == "10m")))
         if s == "10m" and entries:
             files.append(DataFile(f"struct-10m-s{seed}.mlf", s,
                                   ["--kind", "structure", "--lines", n], large=True))
@@ -403,6 +410,10 @@ def targets(report):
     time_target("10M shuffled: mlfsort wall <= 11 x 1M wall", ten, one, 11)
     for key in ("utt-1m-shuffled", "utt-10m-shuffled"):
         peak_target(key, 1.6)
+    for key in ("early-1m", "early-10m"):
+        if by.get(key):
+            time_target(f"{key}: mlfsort wall <= 0.3 x GNU sort -f", (key, "mlfsort"),
+                        (key, "sort"), 0.3)
     time_target("structure file of the 1M file's byte size: mlfsort <= 1.2 x on it",
                 ("struct-bytes-of-utt-1m", "mlfsort"), one, 1.2)
     for order in ("sorted", "reversed"):
@@ -487,6 +498,8 @@ def main(argv=None):
     ap.add_argument("--keep-outputs", action="store_true")
     ap.add_argument("--entries", action="store_true",
                     help="also time mlfsort --entries on the structure files")
+    ap.add_argument("--early", action="store_true",
+                    help="also time the files of keys that differ early (1M, 10M)")
     args = ap.parse_args(argv)
 
     sizes = ["100k"] if args.quick else [s.strip().lower() for s in args.sizes.split(",")]
@@ -511,7 +524,7 @@ def main(argv=None):
     ok = True
     if "mlfsort" in tools:
         ok = edge_checks(args, data_dir)
-    files = data_set(sizes, args.seed, args.entries)
+    files = data_set(sizes, args.seed, args.entries, args.early)
     paths = [ensure_generated(f, data_dir, args.seed) for f in files]
     report = []
     for f, p in zip(files, paths):

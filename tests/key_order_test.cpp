@@ -277,21 +277,28 @@ TEST_F(KeyOrderSummaryTest, PacksLeadingWeightsMostSignificantFirst) {
   EXPECT_EQ(order_.Summary("Co-op"), order_.Summary("coop"));
   EXPECT_LT(order_.Summary("a"), order_.Summary("a "));
   EXPECT_LT(order_.Summary("azzzzzzz"), order_.Summary("b"));
-  // Nine weights and the top bit of the tenth fit in the summary; eighteen
-  // and two bits of the nineteenth in the wide one.
-  EXPECT_NE(order_.Summary("abcdefghX"), order_.Summary("abcdefghY"));
-  EXPECT_EQ(order_.Summary("abcdefghijX"), order_.Summary("abcdefghij-Y"));
-  EXPECT_NE(order_.WideSummary("*/spk0101/utt35896"),
-            order_.WideSummary("*/spk0101/utt35897"));
-  EXPECT_EQ(order_.WideSummary("*/spk0101/utt358966.lab"),
-            order_.WideSummary("*/spk0101/utt358966.LAC"));
-  // Bytes above 180 take 15 bits, and still sort above all others.
+  // Ten 6-bit weights and 4 bits of the eleventh fit in the summary (which
+  // the codes of c and d share); twenty-one and 2 bits of the twenty-second
+  // in the wide one.
+  EXPECT_LT(order_.Summary("abcdefghij0"), order_.Summary("abcdefghijz"));
+  EXPECT_EQ(order_.Summary("abcdefghijc"), order_.Summary("abcdefghijd"));
+  EXPECT_EQ(order_.Summary("abcdefghijkX"), order_.Summary("abcdefghijk-Y"));
+  EXPECT_LT(order_.WideSummary("*/spk0101/utt3589600.la"),
+            order_.WideSummary("*/spk0101/utt3589601.la"));
+  EXPECT_EQ(order_.WideSummary("*/spk0101/utt3589601.lab"),
+            order_.WideSummary("*/spk0101/utt3589601.lAC"));
+  // Weights without a code of their own take 9 or 10 bits and keep their
+  // order, within the codes they share and across them.
   EXPECT_LT(order_.Summary("\x7F\xFF"), order_.Summary("\xFF\xFF"));
   EXPECT_LT(order_.Summary("z\xB4"), order_.Summary("z\xB5"));
-  EXPECT_LT(order_.WideSummary(std::string(17, 'a') + "\xB5"),
-            order_.WideSummary(std::string(17, 'a') + "\xFF"));
-  EXPECT_LT(order_.WideSummary(std::string(18, 'z') + "\x80"),
-            order_.WideSummary(std::string(18, 'z') + "\xFF"));
+  EXPECT_LT(order_.Summary("z\x8F"), order_.Summary("z\x90"));
+  EXPECT_LT(order_.Summary("a!"), order_.Summary("a\""));
+  EXPECT_LT(order_.Summary("a~"), order_.Summary("a+"));
+  EXPECT_LT(order_.Summary("a>"), order_.Summary("a0"));
+  EXPECT_LT(order_.WideSummary(std::string(20, 'a') + "\x80"),
+            order_.WideSummary(std::string(20, 'a') + "\xFF"));
+  EXPECT_LT(order_.WideSummary(std::string(19, 'z') + "\x80"),
+            order_.WideSummary(std::string(19, 'z') + "\x81"));
 }
 
 // The order written out plainly: both level lists built in full and compared
@@ -383,9 +390,9 @@ class KeyOrderPropertyTest : public KeyOrderTest {
         "--''"
         "\0\x01\x1F\x7F"s
         " \t\r\n"
-        "._/*\"+~"
+        "._/*\"+~!;`>"
         "0129"
-        "\x80\xC3\xC9\xE9\x8A\x9A\xFF";
+        "\x80\xC3\xC9\xE9\x8A\x8F\x90\x9A\xFF";
     return kAlphabet[Below(rng, kAlphabet.size())];
   }
 
@@ -482,20 +489,47 @@ TEST_F(KeyOrderPropertyTest, StrictWeakOrderingOnRandomTriples) {
   }
 }
 
+// The code of each first-level weight in order, as a string of 0 and 1:
+// space " * , . / : _, digits and letters have 6-bit codes of their own;
+// each run of other weights between them is cut into groups of at most 16
+// that share one 6-bit code, followed by the weight's place in its group in
+// as few bits as the group needs. The 6-bit codes count from 1.
+std::vector<std::string> CodesInWeightOrder() {
+  const std::string own_code = " \"*,./:_0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string weights = kWeightedAsciiInOrder;
+  for (int byte = 128; byte < 256; ++byte) weights += static_cast<char>(byte);
+  const auto has_own_code = [&](std::size_t weight) {
+    return own_code.find(weights[weight]) != std::string::npos;
+  };
+  std::vector<std::string> codes;
+  unsigned short_code = 1;
+  for (std::size_t first = 0; first < weights.size(); ++short_code) {
+    std::size_t end = first + 1;
+    while (!has_own_code(first) && end < weights.size() && !has_own_code(end) &&
+           end - first < 16) {
+      ++end;
+    }
+    std::size_t place_bits = 0;
+    while ((std::size_t{1} << place_bits) < end - first) ++place_bits;
+    for (std::size_t weight = first; weight < end; ++weight) {
+      codes.push_back(
+          std::bitset<6>(short_code).to_string() +
+          std::bitset<4>(weight - first).to_string().substr(4 - place_bits));
+    }
+    first = end;
+  }
+  return codes;
+}
+
 TEST_F(KeyOrderPropertyTest, SummaryAgreesWithCompare) {
-  // The leading 64 bits of the weights' codes, as a string of 0 and 1:
-  // weights count from 1 (the ASCII ones, then bytes 128-255), each is 7
-  // bits, or 7 ones and 8 bits for a weight of 127 and above.
-  const auto leading_bits = [](const ReferenceLevels& levels) {
+  // The leading 64 bits of the weights' codes, as a string of 0 and 1.
+  const std::vector<std::string> codes = CodesInWeightOrder();
+  const auto leading_bits = [&codes](const ReferenceLevels& levels) {
     const int ascii_weights = static_cast<int>(kWeightedAsciiInOrder.size());
     std::string bits;
     for (const int level : levels.weights) {
-      const int weight =
-          level >= 1000 ? ascii_weights + 1 + (level - 1000 - 128) : level + 1;
-      if (weight >= 127)
-        bits += "1111111" + std::bitset<8>(weight).to_string();
-      else
-        bits += std::bitset<7>(weight).to_string();
+      bits +=
+          codes[level >= 1000 ? ascii_weights + (level - 1000 - 128) : level];
     }
     bits.resize(64, '0');
     return bits;
@@ -541,6 +575,16 @@ TEST_F(KeyOrderSummaryTest, SummaryAgainstAReferenceSeesPastTheSharedLead) {
             order_.WideSummary(path + "011c0202.lab"));
   EXPECT_LT(order_.SummaryAgainst(path + "011c0201.lab", path + "011c0203"),
             order_.SummaryAgainst(path + "011C0202.LAB", path + "011c0203"));
+  // Fourteen weights after the shared lead are seen: past "/spk0", a
+  // speaker and a seven-digit utterance number; of the fifteenth, 3 bits
+  // (which the codes of "," and "." share).
+  const std::string early = "/spk0512/utt5982394.lab\" ch l";
+  EXPECT_LT(order_.SummaryAgainst("/spk0359/utt0500740.lab", early),
+            order_.SummaryAgainst("/spk0359/utt0500741.lab", early));
+  EXPECT_GT(order_.SummaryAgainst("/spk0600/utt0500740.lab", early),
+            order_.SummaryAgainst("/spk0599/utt0500741.lab", early));
+  EXPECT_EQ(order_.SummaryAgainst("/spk0359/utt0500740.lab", early),
+            order_.SummaryAgainst("/spk0359/utt0500740,lab", early));
   // Past 127 shared weights the count stands still and the weights after
   // the 127th decide, on both sides of the reference.
   const std::string lead(127, 'm');

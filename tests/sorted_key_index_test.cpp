@@ -22,6 +22,7 @@
 #include "index/sorted_key_index_test_helper.h"
 #include "order/key_order.h"
 #include "support/failing_memory.h"
+#include "support/sort_model.h"
 
 namespace mlfsort {
 namespace {
@@ -383,6 +384,91 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ModelCase>& info) {
       return std::string(info.param.name);
     });
+
+// Label-like keys that part early, at the speaker, but need more than the
+// fourteen weights a summary holds after the lead they share with the
+// reference, and variants that tie on their summaries: letter case, a tail,
+// '_' for a digit, hyphens and apostrophes, and keys cut short.
+std::vector<std::string> EarlyKeys(int count, unsigned seed) {
+  std::mt19937 random(seed);
+  const auto below = [&random](std::size_t bound) { return random() % bound; };
+  std::vector<std::string> keys;
+  for (int i = 0; i < count; ++i) {
+    std::string key = "/spk000" + std::to_string(below(4)) + "/session/utt" +
+                      std::to_string(1000000 + below(2000)) + ".lab\"";
+    const std::size_t number_at = key.find("utt") + 3;
+    switch (below(6)) {
+      case 0:
+        key += " " + std::to_string(below(3));
+        break;
+      case 1:
+        key[number_at + below(7)] = '_';
+        break;
+      case 2:
+        key.insert(below(key.size() + 1), 1, "-'"[below(2)]);
+        break;
+      case 3:
+        key.resize(number_at + below(8));
+        break;
+      default:
+        break;
+    }
+    for (char& byte : key) {
+      if (below(4) == 0) byte = static_cast<char>(std::toupper(byte));
+    }
+    keys.push_back(std::move(key));
+  }
+  return keys;
+}
+
+// The keys in the model's order, equal keys in insert order, with their
+// line indexes; with `keep_latest`, only the latest of each equal run.
+std::vector<ModelEntry> ModelContents(const std::vector<std::string>& keys,
+                                      bool keep_latest) {
+  std::vector<ModelEntry> sorted;
+  for (std::uint32_t line = 0; line < keys.size(); ++line) {
+    sorted.push_back({keys[line], line});
+  }
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const ModelEntry& a, const ModelEntry& b) {
+                     return ModelCompareKeys(a.key, b.key) < 0;
+                   });
+  if (!keep_latest) return sorted;
+  std::vector<ModelEntry> latest;
+  for (const ModelEntry& entry : sorted) {
+    if (!latest.empty() &&
+        ModelCompareKeys(latest.back().key, entry.key) == 0) {
+      latest.back() = entry;
+    } else {
+      latest.push_back(entry);
+    }
+  }
+  return latest;
+}
+
+// Ties on the summaries are decided by the keys: in a batch's sort, in the
+// fold of equal keys, when a batch joins the last run, and in the merge of
+// the runs, with and without the worker, folding equal keys or keeping all.
+TEST(SortedKeyIndexTieTest, KeysPastTheSummaryStandAsTheModelOrdersThem) {
+  const std::vector<std::string> keys = EarlyKeys(70000, 23);
+  const KeyList key_list(keys);
+  for (const bool keep_latest : {true, false}) {
+    const std::vector<ModelEntry> expected = ModelContents(keys, keep_latest);
+    for (const bool threaded : {false, true}) {
+      SortedKeyIndex index(PortableKeyOrder::Instance(), key_list,
+                           &OperatorNewMemory(), threaded,
+                           keep_latest ? SortedKeyIndex::EqualKeys::kKeepLatest
+                                       : SortedKeyIndex::EqualKeys::kKeepAll);
+      for (std::uint32_t line = 0; line < keys.size(); ++line) {
+        index.Insert(keys[line], line);
+        // One read mid-way: the batch after it joins the last run.
+        if (line == 5000) index.Count();
+      }
+      EXPECT_EQ(Contents(index), expected)
+          << (keep_latest ? "latest" : "all") << (threaded ? " threaded" : "");
+    }
+  }
+}
 
 class SortedKeyIndexCostTest : public ::testing::TestWithParam<Arrival> {
  protected:

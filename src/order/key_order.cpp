@@ -162,20 +162,62 @@ struct Code {
   std::uint8_t length;
 };
 
-// The code of each byte's first-level weight: one that sorts as the weight
-// does and that no other code begins with: 7 bits for the weights below the
-// escape (all of ASCII), the escape and then 8 bits for the others; no bits
-// at all for a tie-breaker byte.
+// The characters label keys are mostly made of, which get a short code of
+// their own; the other weights share short codes in groups.
+constexpr std::string_view kOwnCodeAscii =
+    " \"*,./:_0123456789abcdefghijklmnopqrstuvwxyz";
+constexpr int kShortCodeBits = 6;
+constexpr unsigned kMaxGroup = 16;
+constexpr unsigned kLastWeight = kWeightedAsciiInOrder.size() + 128;
+
+constexpr std::array<bool, kLastWeight + 1> MakeOwnCodeWeights() {
+  std::array<bool, kLastWeight + 1> own{};
+  for (const char ascii : kOwnCodeAscii) {
+    own[kPrimaryWeight[static_cast<unsigned char>(ascii)]] = true;
+  }
+  return own;
+}
+
+// The code of each first-level weight, one that sorts as the weight does
+// and that no other code begins with: a 6-bit short code, and for a weight
+// without one of its own, its place among the (at most 16) consecutive
+// weights that share the short code. Short code 0 is left to "no more".
+// Common label text thus takes 6 bits a character, the rest 9 or 10.
+constexpr std::array<Code, kLastWeight + 1> MakeCodesByWeight() {
+  constexpr std::array<bool, kLastWeight + 1> own = MakeOwnCodeWeights();
+  std::array<Code, kLastWeight + 1> codes{};
+  unsigned short_code = 1;
+  for (unsigned first = 1; first <= kLastWeight; ++short_code) {
+    unsigned end = first + 1;
+    while (!own[first] && end <= kLastWeight && !own[end] &&
+           end - first < kMaxGroup) {
+      ++end;
+    }
+    const int place_bits = std::bit_width(end - first - 1);
+    for (unsigned weight = first; weight < end; ++weight) {
+      codes[weight] = {static_cast<std::uint16_t>(short_code << place_bits |
+                                                  (weight - first)),
+                       static_cast<std::uint8_t>(kShortCodeBits + place_bits)};
+    }
+    first = end;
+  }
+  return codes;
+}
+
+constexpr std::array<Code, kLastWeight + 1> kCodeByWeight = MakeCodesByWeight();
+// Short codes ascend with the weights: the last weight's must fit.
+static_assert(kCodeByWeight[kLastWeight].bits >>
+              (kCodeByWeight[kLastWeight].length - kShortCodeBits) <
+              (1u << kShortCodeBits));
+
+// The code of each byte's first-level weight; no bits at all for a
+// tie-breaker byte.
 constexpr std::array<Code, 256> MakeWeightCodes() {
-  constexpr unsigned kEscape = 127;
   std::array<Code, 256> codes{};
   for (unsigned byte = 0; byte < 256; ++byte) {
-    const unsigned weight = kPrimaryWeight[byte];
-    if (weight == 0) continue;
-    codes[byte] =
-        weight < kEscape
-            ? Code{static_cast<std::uint16_t>(weight), 7}
-            : Code{static_cast<std::uint16_t>(kEscape << 8 | weight), 15};
+    if (kPrimaryWeight[byte] != 0) {
+      codes[byte] = kCodeByWeight[kPrimaryWeight[byte]];
+    }
   }
   return codes;
 }
@@ -230,19 +272,20 @@ int CompareTieBreakers(std::string_view a, std::string_view b,
   }
 }
 
-// The 7-bit code of each weighted ASCII byte, and kNotAscii7 for the
-// others (tie-breakers, and bytes whose code is longer).
-constexpr std::uint8_t kNotAscii7 = 0x80;
-constexpr std::array<std::uint8_t, 256> MakeAscii7Codes() {
+// The 6-bit code of each byte whose weight has a short code of its own,
+// and kNoOwnCode for the others (tie-breakers, and bytes whose code is
+// longer).
+constexpr std::uint8_t kNoOwnCode = 0x80;
+constexpr std::array<std::uint8_t, 256> MakeOwnCodes() {
   std::array<std::uint8_t, 256> codes{};
   for (unsigned byte = 0; byte < 256; ++byte) {
-    codes[byte] = kWeightCode[byte].length == 7
+    codes[byte] = kWeightCode[byte].length == kShortCodeBits
                       ? static_cast<std::uint8_t>(kWeightCode[byte].bits)
-                      : kNotAscii7;
+                      : kNoOwnCode;
   }
   return codes;
 }
-constexpr std::array<std::uint8_t, 256> kAscii7Code = MakeAscii7Codes();
+constexpr std::array<std::uint8_t, 256> kOwnCode = MakeOwnCodes();
 
 // Bits packed one after another, the first in the most significant, up to
 // `total` bits.
@@ -281,8 +324,8 @@ class BitPacker {
 // in weight codes, the first in the most significant bits, `total_bits` in
 // all; 0 fills the rest, and the last code is cut where the bits run out,
 // which keeps the order of whatever fits. Table-driven: eight bytes at a
-// time where all of them weigh in 7 bits, as in most label text, else a
-// byte at a time.
+// time where all of them have a code of their own, as in most label text,
+// else a byte at a time.
 WideKeySummary PackWeights(std::string_view key, std::uint64_t lead,
                            int lead_bits, int total_bits) {
   BitPacker packer(lead, lead_bits, total_bits);
@@ -291,14 +334,14 @@ WideKeySummary PackWeights(std::string_view key, std::uint64_t lead,
   while (pos < key.size()) {
     if (pos + 8 <= key.size()) {
       std::uint64_t chunk = 0;
-      unsigned not_ascii7 = 0;
+      unsigned no_own_code = 0;
       for (int at = 0; at < 8; ++at) {
-        const std::uint8_t code = kAscii7Code[bytes[pos + at]];
-        not_ascii7 |= code;
-        chunk = chunk << 7 | code;
+        const std::uint8_t code = kOwnCode[bytes[pos + at]];
+        no_own_code |= code;
+        chunk = chunk << kShortCodeBits | code;
       }
-      if ((not_ascii7 & kNotAscii7) == 0) {
-        if (!packer.Append(chunk, 56)) return packer.Result();
+      if ((no_own_code & kNoOwnCode) == 0) {
+        if (!packer.Append(chunk, 8 * kShortCodeBits)) return packer.Result();
         pos += 8;
         continue;
       }

@@ -70,14 +70,15 @@ class KeyOrder {
 //   apostrophe, hyphen; a list that runs out first sorts first.
 // Two keys are equal exactly when they are equal ignoring ASCII letter case.
 // The wide summary packs the first-level weights of the leading weighted
-// bytes, the first in the most significant bits, in an order-keeping code of
-// 7 bits a weight (15 for bytes above 180), so 18 ASCII weights and 2 bits
-// of the next; 0 fills the rest. The summary is its high half. A summary
-// against a reference leads with whether the key's weights run below, equal
-// to or above the reference's (2 bits), then how many leading weights they
-// share (7 bits, counting down above the reference), then the key's weights
-// after those, packed alike, to kSummaryAgainstBits in all (12 ASCII
-// weights); the bits after those are 0. The fingerprint hashes the first and
+// bytes, the first in the most significant bits, in an order-keeping code:
+// 6 bits for space " * , . / : _, digits and letters, 9 or 10 bits for the
+// other weights; so 21 such weights and 2 bits of the next; 0 fills the
+// rest. The summary is its high half. A summary against a reference leads
+// with whether the key's weights run below, equal to or above the
+// reference's (2 bits), then how many leading weights they share (7 bits,
+// counting down above the reference), then the key's weights after those,
+// packed alike, to kSummaryAgainstBits in all (14 weights of 6 bits); the
+// bits after those are 0. The fingerprint hashes the first and
 // last eight bytes and the length, with ASCII letter case folded.
 class PortableKeyOrder final : public KeyOrder {
  public:
