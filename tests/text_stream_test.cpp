@@ -91,6 +91,31 @@ TEST_F(TextStreamTest, LoneLfIsAnOrdinaryByte) {
   EXPECT_EQ(LinesOf("A\n\rB"), (Lines{"A\n", "B"}));
 }
 
+// A CR LF and a lone LF at every place in the buffer, across the 16-byte
+// chunks and the two words of the map of line stops: the same lines, and
+// one line that holds an LF.
+TEST_F(TextStreamTest, CrLfAndLoneLfReadAlikeAnywhereInTheBuffer) {
+  for (std::size_t lead = 0; lead <= 130; ++lead) {
+    const std::string first(lead, 'a');
+    // The first line is read before the buffer is, the long way.
+    const std::string contents = "x\r\n" + first + "\r\nb\r\nc\nd\r\n";
+    EXPECT_EQ(LinesOf(contents), (Lines{"x", first, "b", "c\nd"})) << lead;
+    MemoryPlatform platform;
+    platform.AddFile("in.mlf", contents);
+    TextStream stream(platform);
+    stream.Name("in.mlf");
+    stream.OpenForReading();
+    std::string line;
+    for (;;) {
+      stream.ReadBufferedLines([](std::string_view) {});
+      if (stream.AtEndOfInput()) break;
+      stream.ReadLine(&line);
+      stream.SkipLineEnd();
+    }
+    EXPECT_EQ(stream.LinesHoldingLineFeeds(), 1u) << lead;
+  }
+}
+
 TEST_F(TextStreamTest, EndOfTextByteEndsTheInputWhereverItStands) {
   EXPECT_EQ(LinesOf(std::string("A\x1A"
                                 "B\r\n")),

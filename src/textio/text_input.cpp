@@ -49,32 +49,46 @@ bool TextStream::Refill() {
 }
 
 void TextStream::MapLineStops() {
-  std::uint64_t stops[2] = {0, 0};
+  // CRs, end-of-text (or, under the LF convention, LF) bytes, and LFs, each
+  // in a map of their own.
+  std::uint64_t crs[2] = {0, 0};
+  std::uint64_t stop_bytes[2] = {0, 0};
+  std::uint64_t line_feeds[2] = {0, 0};
   const std::uint8_t stop_byte = line_stop_;
-  // LFs are mapped under either convention: under the CR one an LF that
-  // does not follow a CR lies inside its line, and such lines are counted.
 #if defined(__SSE2__) && !defined(MLFSORT_PORTABLE_BUILTINS)
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i stop = _mm_set1_epi8(static_cast<char>(stop_byte));
   const __m128i lf = _mm_set1_epi8('\n');
+  const auto bits = [](__m128i found) {
+    return static_cast<std::uint64_t>(
+        static_cast<unsigned>(_mm_movemask_epi8(found)));
+  };
   for (std::uint32_t at = 0; at < fill_level_; at += 16) {
     const __m128i chunk =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer_ + at));
-    const __m128i mapped = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, stop)),
-        _mm_cmpeq_epi8(chunk, lf));
-    const auto found = static_cast<std::uint64_t>(
-        static_cast<unsigned>(_mm_movemask_epi8(mapped)));
-    stops[at / 64] |= found << (at % 64);
+    crs[at / 64] |= bits(_mm_cmpeq_epi8(chunk, cr)) << (at % 64);
+    stop_bytes[at / 64] |= bits(_mm_cmpeq_epi8(chunk, stop)) << (at % 64);
+    line_feeds[at / 64] |= bits(_mm_cmpeq_epi8(chunk, lf)) << (at % 64);
   }
 #else
   for (std::uint32_t at = 0; at < fill_level_; ++at) {
     const std::uint8_t byte = buffer_[at];
-    if (byte == '\r' || byte == stop_byte || byte == '\n') {
-      stops[at / 64] |= std::uint64_t{1} << (at % 64);
-    }
+    const std::uint64_t bit = std::uint64_t{1} << (at % 64);
+    if (byte == '\r') crs[at / 64] |= bit;
+    if (byte == stop_byte) stop_bytes[at / 64] |= bit;
+    if (byte == '\n') line_feeds[at / 64] |= bit;
   }
 #endif
+  // An LF right after a CR is taken with that CR, so it is no stop of its
+  // own: a CR LF line costs the loops one stop. Every other LF is mapped,
+  // under either convention: under the CR one it lies inside its line, and
+  // such lines are counted.
+  const std::uint64_t after_crs[2] = {crs[0] << 1, crs[1] << 1 | crs[0] >> 63};
+  std::uint64_t stops[2];
+  for (std::uint32_t word = 0; word < 2; ++word) {
+    stops[word] = crs[word] | (stop_bytes[word] & ~line_feeds[word]) |
+                  (line_feeds[word] & ~after_crs[word]);
+  }
   // Bytes past the fill level are stale.
   for (std::uint32_t word = 0; word < 2; ++word) {
     const std::uint32_t first = 64 * word;

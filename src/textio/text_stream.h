@@ -142,7 +142,6 @@ class TextStream {
         stop = 64 + static_cast<std::uint32_t>(std::countr_zero(high));
         high &= high - 1;
       }
-      if (stop < at) continue;  // the LF of a CR LF, taken with its CR
       std::uint32_t next;
       if (buffer_[stop] == '\r') {
         // As SkipLineEnd: CR LF or a lone CR, told by the byte after it.
@@ -246,7 +245,8 @@ class TextStream {
   // above, as the sort run calls both for every line.
   bool AtEndOfInputPastBuffer();
   void SkipLineEndByBytes();
-  // The position of the first CR, line stop byte or LF at or after `from`
+  // The position of the first CR, line stop byte or LF not after a CR at or
+  // after `from`
   // (below the fill level) in the buffer, or the fill level when there is
   // none.
   std::uint32_t FindLineStop(std::uint32_t from) const;
@@ -291,7 +291,8 @@ class TextStream {
   char name_[kNameCapacity + 1] = {};
   std::uint8_t buffer_[kBufferCapacity] = {};
   // While reading, bit i (of word i / 64) is set for each CR, line stop
-  // byte or LF among the bytes read, buffer_[0, fill_level_).
+  // byte or LF among the bytes read, buffer_[0, fill_level_), but for an
+  // LF right after a CR: that LF is taken with its CR.
   std::uint64_t stops_[kBufferCapacity / 64] = {};
   static_assert(kBufferCapacity == 128, "the map of line stops is two words");
   std::uint64_t lines_holding_line_feeds_ = 0;
