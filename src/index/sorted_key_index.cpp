@@ -32,7 +32,7 @@ constexpr std::size_t kMinWorkerMerge = 64 * 1024;
 
 template <int kBits>
 std::size_t RecentSlotOf(std::uint64_t fingerprint) {
-  return static_cast<std::size_t>((fingerprint * 0x9E3779B97F4A7C15u) >>
+  return static_cast<std::size_t>((fingerprint * kHashMultiplier) >>
                                   (64 - kBits));
 }
 

@@ -463,7 +463,6 @@ std::uint64_t PortableKeyOrder::Fingerprint(std::string_view key) const {
   // bit 5 of every byte folds. The first and the last eight bytes and the
   // length are enough to tell most keys of a file apart.
   constexpr std::uint64_t kFold = 0x2020202020202020u;
-  constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15u;
   std::uint64_t first = 0;
   std::uint64_t last = 0;
   if (key.size() >= sizeof(std::uint64_t)) {
@@ -472,8 +471,8 @@ std::uint64_t PortableKeyOrder::Fingerprint(std::string_view key) const {
   } else if (!key.empty()) {
     std::memcpy(&first, key.data(), key.size());
   }
-  std::uint64_t hash = ((first | kFold) ^ key.size()) * kMix;
-  hash = (hash ^ (last | kFold) ^ (hash >> 29)) * kMix;
+  std::uint64_t hash = ((first | kFold) ^ key.size()) * kHashMultiplier;
+  hash = (hash ^ (last | kFold) ^ (hash >> 29)) * kHashMultiplier;
   return hash ^ (hash >> 32);
 }
 

@@ -57,6 +57,13 @@ class KeyOrder {
   }
 };
 
+// The multiplier of the tool's hashes: 2^64 divided by the golden ratio,
+// odd, so that a product's high bits depend on every bit of the number
+// multiplied. Fingerprints mix key bytes with it, and the sorted key index
+// takes its slots for recent keys from the high bits of a fingerprint
+// times it.
+inline constexpr std::uint64_t kHashMultiplier = 0x9E3779B97F4A7C15u;
+
 // The portable key order, the same on every machine:
 // - Tie-breaker bytes (0, 1-8, 14-31, 127, apostrophe, hyphen) are skipped
 //   at the first level.
